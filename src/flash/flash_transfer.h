@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdint>
+
+#include "app/clock.h"
+#include "app/status_view.h"
+#include "firmware/firmware_image.h"
+#include "link/link_io.h"
+
+namespace loadwing {
+
+// What the machine is told and answers for one target.
+struct FlashTargetInfo {
+  FirmwareTarget target;
+  char requestCode[3];
+  char eraseErrorPrefix[4];
+  char readyAnswer[6];
+  std::uint32_t imageSize;
+};
+
+// The row of target, or nullptr for None and values outside the table.
+const FlashTargetInfo* FindFlashTargetInfo(FirmwareTarget target);
+
+// How a transfer ended; the status line says the same in words.
+enum class FlashOutcome {
+  NotStarted,             // no image loaded: nothing happened
+  Completed,              // " flash: completed"
+  NoAnswer,               // " flash: no answer"
+  UnexpectedAnswer,       // " flash: unexpected answer ..."
+  EraseError,             // " flash: erase error ..."
+  WriteError,             // " Write COM: write error"
+  NoAnswerWhileFlashing,  // " flash: no answer while flashing"
+  ErrorWhileFlashing,     // " flash: error while flashing"
+  NoAnswerAfterFlashing,  // " flash: no answer after flashing"
+  CrcError,               // " flash: crc error, DATA INVALID"
+  NoSuccess,              // " flash: no success, returncode: ..."
+};
+
+// Writes image into the controller it is for over link: target request, 257-byte blocks with
+// acknowledgements, check byte and verdict. Reads the image and never changes it.
+FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view,
+                           Clock& clock);
+
+}  // namespace loadwing

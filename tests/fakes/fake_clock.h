@@ -1,0 +1,23 @@
+#pragma once
+#include <cstdint>
+
+#include "app/clock.h"
+
+namespace loadwing::testing {
+
+// A clock that only moves when a test or a fake moves it. Kept in milliseconds so that fakes
+// can charge realistic costs (a silent one-byte serial read costs 15 ms); Now() gives whole
+// seconds like time().
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(std::int64_t startSeconds = 1'700'000'000) : ms_(startSeconds * 1000) {}
+  std::int64_t Now() override { return ms_ / 1000; }
+  void AdvanceMs(std::int64_t ms) { ms_ += ms; }
+  void AdvanceSeconds(std::int64_t s) { ms_ += s * 1000; }
+  std::int64_t Millis() const { return ms_; }
+
+ private:
+  std::int64_t ms_;
+};
+
+}  // namespace loadwing::testing
