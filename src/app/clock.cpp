@@ -4,6 +4,8 @@
 
 namespace loadwing {
 
-std::int64_t SystemClock::Now() { return static_cast<std::int64_t>(std::time(nullptr)); }
+std::int64_t SystemClock::Now() {
+  return static_cast<std::int64_t>(std::time(nullptr));
+}
 
 }  // namespace loadwing

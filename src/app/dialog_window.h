@@ -29,12 +29,12 @@ class DialogWindow {
   virtual void SetProgressPos(std::int32_t pos) = 0;
 
   // Connection list 1032 (a drop-down list, not sorted).
-  virtual int ListAdd(const std::string& text) = 0;  // CB_ADDSTRING: index of the new entry
-  virtual void ListDelete(int index) = 0;            // CB_DELETESTRING
-  virtual int ListCount() = 0;                       // CB_GETCOUNT
-  virtual std::string ListText(int index) = 0;       // CB_GETLBTEXT ("" when out of range)
-  virtual int ListSelection() = 0;                   // CB_GETCURSEL: -1 when none
-  virtual void ListSelect(int index) = 0;            // CB_SETCURSEL: raises no notification
+  virtual int ListAdd(const std::string& text) = 0;        // CB_ADDSTRING: index of the new entry
+  virtual void ListDelete(int index) = 0;                  // CB_DELETESTRING
+  virtual int ListCount() = 0;                             // CB_GETCOUNT
+  virtual std::string ListText(int index) = 0;             // CB_GETLBTEXT ("" when out of range)
+  virtual int ListSelection() = 0;                         // CB_GETCURSEL: -1 when none
+  virtual void ListSelect(int index) = 0;                  // CB_SETCURSEL: raises no notification
   virtual int ListFindExact(const std::string& text) = 0;  // CB_FINDSTRINGEXACT, case ignored
 
   // SetTimer on the dialog: what SetTimer returned (0 when no timer was created); KillTimer.

@@ -9,7 +9,9 @@ using ConnectionId = std::int32_t;
 
 inline constexpr ConnectionId kNoConnection = 0;
 inline constexpr ConnectionId kUsbConnection = 0x200;
-constexpr ConnectionId SerialConnection(int portNumber) { return 0x100 + portNumber; }
+constexpr ConnectionId SerialConnection(int portNumber) {
+  return 0x100 + portNumber;
+}
 
 enum class LinkKind { None, Serial, Usb };
 

@@ -36,8 +36,10 @@ bool LinkIo::WriteBytes(const std::uint8_t* data, std::uint32_t n) {
         const std::uint32_t chunk = std::min(n - sent, kSerialWriteChunk);
         std::uint32_t written = 0;
         const bool ok = serial_.Write(data + sent, chunk, written);
-        if (ok && written == 0) ++emptyWrites;
-        else emptyWrites = 0;
+        if (ok && written == 0)
+          ++emptyWrites;
+        else
+          emptyWrites = 0;
         if (!ok || emptyWrites > kMaxEmptyWrites) {
           view_.SetStatus("Write COM: write error");
           view_.SetProgressPos(0);

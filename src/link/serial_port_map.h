@@ -14,8 +14,8 @@ class SerialPortMap {
   virtual bool Open() = 0;
   // Value number index. name and data are 200-byte buffers; the implementation never writes
   // past them and leaves what it wrote zero-terminated within them when it can.
-  virtual bool EnumValue(std::uint32_t index, char (&name)[kPortMapBufferSize],
-                         std::uint32_t& type, char (&data)[kPortMapBufferSize]) = 0;
+  virtual bool EnumValue(std::uint32_t index, char (&name)[kPortMapBufferSize], std::uint32_t& type,
+                         char (&data)[kPortMapBufferSize]) = 0;
   virtual void Close() = 0;
 };
 

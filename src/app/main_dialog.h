@@ -1,0 +1,95 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "app/clock.h"
+#include "app/dialog_window.h"
+#include "app/settings_store.h"
+#include "app/status_view.h"
+#include "firmware/firmware_image.h"
+#include "flash/flash_transfer.h"
+#include "link/connection.h"
+#include "link/d2xx.h"
+#include "link/serial_port.h"
+#include "link/serial_port_map.h"
+#include "link/usb_link.h"
+
+namespace loadwing {
+
+// What the dialog works on besides its window: the platform's ports, settings and clock, and
+// the process-wide firmware image and serial port.
+struct MainDialogPlatform {
+  DialogWindow& window;
+  SerialPort& serial;
+  D2xx& d2xx;
+  SerialPortMap& portMap;
+  SettingsStore& settings;
+  Clock& clock;
+  FirmwareImage& image;
+};
+
+inline constexpr const char* kComSettingName = "COMSetting";
+inline constexpr std::uintptr_t kStartupTimerId = 1;
+inline constexpr unsigned kStartupTimerMs = 50;
+
+// The one dialog and the composition root of the program: every operation runs as one of its
+// handlers on the user-interface thread. The window layer (Win32, or a fake in tests) routes
+// messages to the handlers below; the work itself lives in firmware/, link/ and flash/.
+class MainDialog final : public StatusView {
+ public:
+  explicit MainDialog(const MainDialogPlatform& platform);
+  ~MainDialog() override = default;
+  MainDialog(const MainDialog&) = delete;
+  MainDialog& operator=(const MainDialog&) = delete;
+
+  // --- Event table handlers, in the table's order.
+  void OnDeviceChange();            // WM_DEVICECHANGE: RefreshConnectionList
+  void OnTimer(std::uintptr_t id);  // WM_TIMER: the start-up timer's one tick
+  void OnClose();                   // "Close" (1026)
+  void OnDestroy();                 // WM_DESTROY: save COMSetting, Disconnect
+  void OnSelectFirmware();          // "select firmware" (1025)
+  FlashOutcome FlashTransfer();     // "start transfer" (1027)
+  void ConnectSelected();           // CBN_SELCHANGE of the connection list (1032)
+  void ToggleConnection();          // the connect button (1048)
+  // WM_INITDIALOG, after the base dialog's own initialisation (the first data exchange).
+  // Returns true: the platform gives the focus to the first tab stop.
+  bool OnInitDialog();
+  // IDOK (Enter without a focused push button): nothing at all.
+  void OnOk() {}
+
+  // --- Connection manager and port discovery.
+  int FindConnectionEntry(ConnectionId id);
+  void Disconnect();
+  void ReconnectSaved();
+  void RefreshConnectionList();
+  void FillPortList();
+  void ProbeUsb();
+  void ConnectSerial();
+  void ConnectUsb();
+
+  // --- Data exchange of the two texts.
+  void RefreshFields() override;
+  void ReadBackFields();
+
+  // --- StatusView: the status line, progress bar and busy state.
+  void SetStatusText(std::string text) override { statusText = std::move(text); }
+  const std::string& StatusText() const override { return statusText; }
+  void UpdateNow() override;
+  void SetProgressRange(std::uint32_t max) override;
+  void SetProgressPos(std::int32_t pos) override;
+  void EnableControls(bool enable) override;
+  void PumpMessages() override;
+
+  // Fields, in declaration order (the application icon and the control bindings belong to the
+  // window layer).
+  UsbLink usbCable;
+  std::uintptr_t timerId = 0;
+  ConnectionId connectionId = kNoConnection;
+  std::string statusText;
+  std::string firmwarePath;
+
+ private:
+  MainDialogPlatform platform_;
+};
+
+}  // namespace loadwing
