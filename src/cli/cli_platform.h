@@ -1,0 +1,61 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/d2xx.h"
+#include "link/serial_port.h"
+
+namespace loadwing::cli {
+
+// One connection a person could choose for --port or --usb.
+struct PortEntry {
+  std::string name;    // what to pass to --port ("/dev/ttyUSB0", "COM3"), or the cable's entry
+  std::string device;  // the device behind it (a by-id link's tty), empty when the same
+  std::string detail;  // what the system says about it, may be empty
+  bool usbCable = false;
+};
+
+// The connections of this platform, in the order a person would look through them.
+std::vector<PortEntry> ListPorts();
+
+// A serial port and a D2XX table of this platform.
+std::unique_ptr<SerialPort> MakeSerialPort();
+std::unique_ptr<D2xx> MakeD2xx();
+
+// What --port names, turned into the path the serial layer opens.
+struct ResolvedPort {
+  std::string devicePath;  // as SerialPort::Open takes it
+  std::string label;       // how the status line names it ("COM3", "/dev/ttyUSB0")
+  int portNumber = 0;      // COMn's n on Windows, 0 elsewhere
+  std::string error;       // non-empty: the name is not usable here
+};
+ResolvedPort ResolveSerialPort(const std::string& port);
+
+// The simulated machine's settings taken from the --sim-... options.
+struct SimOptions {
+  std::uint32_t baud = 0;
+  bool silent = false;
+  bool eraseError = false;
+  std::optional<std::string> unexpected;
+  std::optional<std::uint32_t> refuseBlock;
+  std::optional<std::uint32_t> silentBlock;
+  std::optional<std::string> verdict;
+  bool silentVerdict = false;
+};
+
+// A simulated machine running inside this process on a serial line of its own.
+class SimulatedMachine {
+ public:
+  virtual ~SimulatedMachine() = default;
+  virtual std::string DevicePath() const = 0;
+};
+
+// Starts the simulated machine; null with error set where there is none (Windows) or it cannot
+// start.
+std::unique_ptr<SimulatedMachine> StartSimulatedMachine(const SimOptions& options,
+                                                        std::string& error);
+
+}  // namespace loadwing::cli

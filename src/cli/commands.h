@@ -1,0 +1,36 @@
+#pragma once
+#include <ostream>
+#include <string>
+
+#include "cli/cli_platform.h"
+
+namespace loadwing::cli {
+
+// The commands of the command line. Each writes its results to out and its messages to err and
+// returns the process exit code (cli/exit_codes.h).
+
+int RunPorts(bool json, std::ostream& out, std::ostream& err);
+
+int RunInfo(const std::string& file, bool json, std::ostream& out, std::ostream& err);
+
+int RunDecode(const std::string& file, const std::string& output, bool full, std::ostream& out,
+              std::ostream& err);
+
+struct FlashOptions {
+  std::string file;
+  std::string port;  // a serial port, or "sim"; empty with usb
+  bool usb = false;
+  bool json = false;
+  // How progress shows on err when not json: a bar redrawn in place (for terminals) or lines.
+  bool progressBar = false;
+  // The final status text goes to out; false when err shows on the same terminal already.
+  bool finalOnOut = true;
+  SimOptions sim;
+  double simClockScale = 1.0;
+};
+
+inline constexpr const char* kSimPort = "sim";
+
+int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace loadwing::cli

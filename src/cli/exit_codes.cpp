@@ -1,0 +1,60 @@
+#include "cli/exit_codes.h"
+
+namespace loadwing::cli {
+
+ExitCode ExitCodeFor(FlashOutcome outcome) {
+  switch (outcome) {
+    case FlashOutcome::Completed:
+      return kExitCompleted;
+    case FlashOutcome::NotStarted:
+      // Only an image without a target is not started; the command line refuses those earlier.
+      return kExitBadFirmware;
+    case FlashOutcome::NoAnswer:
+      return kExitNoAnswer;
+    case FlashOutcome::UnexpectedAnswer:
+      return kExitUnexpectedAnswer;
+    case FlashOutcome::EraseError:
+      return kExitEraseError;
+    case FlashOutcome::WriteError:
+      return kExitWriteError;
+    case FlashOutcome::NoAnswerWhileFlashing:
+    case FlashOutcome::ErrorWhileFlashing:
+      return kExitBlockFailed;
+    case FlashOutcome::CrcError:
+      return kExitCheckFailed;
+    case FlashOutcome::NoAnswerAfterFlashing:
+    case FlashOutcome::NoSuccess:
+      return kExitNoSuccess;
+  }
+  return kExitNoSuccess;
+}
+
+const char* OutcomeName(FlashOutcome outcome) {
+  switch (outcome) {
+    case FlashOutcome::NotStarted:
+      return "not-started";
+    case FlashOutcome::Completed:
+      return "completed";
+    case FlashOutcome::NoAnswer:
+      return "no-answer";
+    case FlashOutcome::UnexpectedAnswer:
+      return "unexpected-answer";
+    case FlashOutcome::EraseError:
+      return "erase-error";
+    case FlashOutcome::WriteError:
+      return "write-error";
+    case FlashOutcome::NoAnswerWhileFlashing:
+      return "no-answer-while-flashing";
+    case FlashOutcome::ErrorWhileFlashing:
+      return "error-while-flashing";
+    case FlashOutcome::NoAnswerAfterFlashing:
+      return "no-answer-after-flashing";
+    case FlashOutcome::CrcError:
+      return "check-failed";
+    case FlashOutcome::NoSuccess:
+      return "no-success";
+  }
+  return "unknown";
+}
+
+}  // namespace loadwing::cli

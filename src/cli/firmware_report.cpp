@@ -1,0 +1,144 @@
+#include "cli/firmware_report.h"
+
+#include <cstdio>
+
+#include "cli/json.h"
+#include "flash/check_byte.h"
+
+namespace loadwing::cli {
+
+namespace {
+
+std::string Hex2(std::uint8_t value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02X", static_cast<unsigned>(value));
+  return text;
+}
+
+int ModuleNumber(FirmwareTarget target) {
+  return static_cast<int>(target) - static_cast<int>(FirmwareTarget::Module0);
+}
+
+bool IsModule(FirmwareTarget target) {
+  return target >= FirmwareTarget::Module0 && target <= FirmwareTarget::Module7;
+}
+
+}  // namespace
+
+FirmwareReport LoadFirmwareReport(const std::string& path) {
+  FirmwareReport report;
+  report.path = path;
+  report.image = std::make_unique<FirmwareImage>();
+  report.intelHex = !IsSRecordFile(path);
+  report.outcome =
+      LoadFirmwareFile(path, *report.image, PlatformFirmwareFileSystem(), &report.hexStatistics);
+  report.info = FindFlashTargetInfo(report.outcome.target);
+  if (report.info != nullptr) {
+    report.imageSize = report.info->imageSize;
+    report.blocks = report.imageSize / 256;
+    ImageCheckByte check;
+    check.Update(report.image->data.data(), report.imageSize);
+    report.checkByte = check.value();
+  }
+  return report;
+}
+
+std::string TargetName(FirmwareTarget target) {
+  if (IsModule(target)) return "Module" + std::to_string(ModuleNumber(target));
+  switch (target) {
+    case FirmwareTarget::CanModule:
+      return "CanModule";
+    case FirmwareTarget::FanfolderCrossfolder:
+      return "FanfolderCrossfolder";
+    case FirmwareTarget::WebC:
+      return "WebC";
+    default:
+      return "None";
+  }
+}
+
+std::string TargetDescription(FirmwareTarget target) {
+  if (IsModule(target)) return "module " + std::to_string(ModuleNumber(target));
+  switch (target) {
+    case FirmwareTarget::CanModule:
+      return "CAN module";
+    case FirmwareTarget::FanfolderCrossfolder:
+      return "main controller (Fanfolder/Crossfolder)";
+    case FirmwareTarget::WebC:
+      return "WebC controller";
+    default:
+      return "none";
+  }
+}
+
+std::string FormatInfoText(const FirmwareReport& report) {
+  std::string text;
+  const auto line = [&text](const char* label, const std::string& value) {
+    char padded[24];
+    std::snprintf(padded, sizeof padded, "%-14s", label);
+    text += padded;
+    text += value;
+    text += '\n';
+  };
+  line("file:", report.path);
+  line("format:", report.intelHex ? "Intel HEX" : "Motorola S-records");
+  // The status text keeps its leading blank, exactly as the status line shows it.
+  line("status:", "\"" + report.outcome.statusText + "\"");
+  if (!report.loaded()) return text;
+  const FirmwareTarget target = report.outcome.target;
+  line("target:", TargetName(target) + " (" + std::to_string(static_cast<int>(target)) + ", " +
+                      TargetDescription(target) + ")");
+  line("request:", std::string(report.info->requestCode, 3));
+  line("ready answer:", std::string(report.info->readyAnswer, 6));
+  line("bytes sent:", std::to_string(report.imageSize));
+  line("blocks:", std::to_string(report.blocks) + " of 256 bytes");
+  line("check byte:", Hex2(report.checkByte));
+  return text;
+}
+
+std::string FormatInfoJson(const FirmwareReport& report) {
+  JsonObject json;
+  json.Add("file", report.path)
+      .Add("format", report.intelHex ? "intel-hex" : "s-records")
+      .Add("status", report.outcome.statusText)
+      .Add("loaded", report.loaded());
+  if (report.loaded()) {
+    const FirmwareTarget target = report.outcome.target;
+    json.Add("target", TargetName(target))
+        .Add("targetValue", static_cast<int>(target))
+        .Add("request", std::string_view(report.info->requestCode, 3))
+        .Add("readyAnswer", std::string_view(report.info->readyAnswer, 6))
+        .Add("imageSize", report.imageSize)
+        .Add("blocks", report.blocks)
+        .Add("checkByte", Hex2(report.checkByte));
+  }
+  if (report.intelHex) {
+    const IntelHexStatistics& s = report.hexStatistics;
+    json.AddRaw("hexRecords",
+                JsonObject()
+                    .Add("data", s.dataRecords)
+                    .Add("address", s.addressRecords)
+                    .Add("other", s.otherRecords)
+                    .Add("highestAddress", static_cast<std::int64_t>(s.highestAddress))
+                    .str());
+  }
+  return json.str();
+}
+
+std::optional<std::string> AddressRecordWarning(const FirmwareReport& report) {
+  if (!report.intelHex) return std::nullopt;
+  const IntelHexStatistics& s = report.hexStatistics;
+  if (s.addressRecords == 0 && s.otherRecords == 0) return std::nullopt;
+  std::string text = "warning: " + report.path + " holds ";
+  if (s.addressRecords != 0) {
+    text += std::to_string(s.addressRecords) + " extended-address record(s) (types 02-05)";
+    if (s.otherRecords != 0) text += " and ";
+  }
+  if (s.otherRecords != 0) text += std::to_string(s.otherRecords) + " record(s) of unknown type";
+  text +=
+      "; this loader knows only 16-bit addresses and takes their bytes as data at their address "
+      "field, so those bytes will be flashed";
+  return text;
+}
+
+}  // namespace loadwing::cli

@@ -1,0 +1,45 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "firmware/firmware_image.h"
+#include "firmware/firmware_loader.h"
+#include "firmware/record_decoders.h"
+#include "flash/flash_transfer.h"
+
+namespace loadwing::cli {
+
+// A firmware file as the loader takes it, and what a transfer of it would send.
+struct FirmwareReport {
+  std::string path;
+  LoadOutcome outcome;
+  bool intelHex = false;
+  IntelHexStatistics hexStatistics;
+  const FlashTargetInfo* info = nullptr;  // null when the file did not load
+  std::uint32_t imageSize = 0;            // bytes a transfer sends
+  std::uint32_t blocks = 0;
+  std::uint8_t checkByte = 0;  // the check byte sent after the last block
+  std::unique_ptr<FirmwareImage> image;
+
+  bool loaded() const { return info != nullptr; }
+};
+
+// Loads path into a fresh image, as the dialog would.
+FirmwareReport LoadFirmwareReport(const std::string& path);
+
+// "Module3", "CanModule", "FanfolderCrossfolder", "WebC", "None".
+std::string TargetName(FirmwareTarget target);
+// What a person calls the controller: "module 3", "CAN module", "main controller", "WebC".
+std::string TargetDescription(FirmwareTarget target);
+
+// The info command's output, as text lines and as one JSON object.
+std::string FormatInfoText(const FirmwareReport& report);
+std::string FormatInfoJson(const FirmwareReport& report);
+
+// A warning when an Intel HEX file holds records the loader takes as data although they carry
+// addresses (types 02 to 05) or are of no known type: their bytes will be flashed.
+std::optional<std::string> AddressRecordWarning(const FirmwareReport& report);
+
+}  // namespace loadwing::cli

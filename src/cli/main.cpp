@@ -1,0 +1,156 @@
+// loadwing: the command line of the firmware loader, for Linux and Windows.
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "cli/commands.h"
+#include "cli/exit_codes.h"
+#include "cli/session_clock.h"
+#include "cli/terminal.h"
+
+namespace {
+
+using namespace loadwing::cli;
+
+constexpr const char* kVersionText = "loadwing " LOADWING_VERSION;
+
+// --version and --help on the program and on every command.
+void AddVersionFlag(CLI::App& app) {
+  app.add_flag_callback(
+      "--version", [] { throw CLI::CallForVersion(kVersionText, 0); },
+      "Print the version and exit");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Writes firmware into the controllers of a Fanfolder/Crossfolder folding machine over a "
+      "serial port or the maker's USB cable.\n"
+      "Exit codes: 0 completed, 1 usage, 2 bad firmware file, 3 no link, 4 no answer, "
+      "5 unexpected answer, 6 erase error, 7 block refused or unanswered, 8 check failed "
+      "(CSFAIL), 9 other or no verdict, 10 write error, 11 output not written, 130 interrupted.",
+      LOADWING_CLI_NAME};
+  AddVersionFlag(app);
+  app.require_subcommand(1);
+  app.footer("Run '" LOADWING_CLI_NAME " COMMAND --help' for the options of a command.");
+
+  bool json = false;
+
+  CLI::App* ports = app.add_subcommand("ports", "List the serial ports and the USB cable");
+  AddVersionFlag(*ports);
+  ports->add_flag("--json", json, "Print one JSON object");
+
+  std::string file;
+  CLI::App* info = app.add_subcommand(
+      "info", "Show how a firmware file loads and what a transfer of it would send");
+  AddVersionFlag(*info);
+  info->add_option("FILE", file, "Intel HEX file, or Motorola S-records (.mot)")->required();
+  info->add_flag("--json", json, "Print one JSON object");
+
+  std::string output;
+  bool full = false;
+  CLI::App* decode = app.add_subcommand(
+      "decode", "Write the bytes a transfer of a firmware file would send into a binary file");
+  AddVersionFlag(*decode);
+  decode->add_option("FILE", file, "Intel HEX file, or Motorola S-records (.mot)")->required();
+  decode->add_option("-o,--output", output, "Binary file to write")->required();
+  decode->add_flag("--full", full, "Write the whole 131072-byte image");
+
+  FlashOptions flash;
+  CLI::App* flashCommand =
+      app.add_subcommand("flash", "Write a firmware file into the controller it is for");
+  AddVersionFlag(*flashCommand);
+  flashCommand->add_option("FILE", flash.file, "Intel HEX file, or Motorola S-records (.mot)")
+      ->required();
+  CLI::Option* portOption = flashCommand->add_option("-p,--port", flash.port,
+#ifdef _WIN32
+                                                     "Serial port: COM1, COM2, ..."
+#else
+                                                     "Serial port: a device path (/dev/ttyUSB0), "
+                                                     "a /dev/serial/by-id name, or 'sim' for the "
+                                                     "built-in simulated machine"
+#endif
+  );
+  CLI::Option* usbOption =
+      flashCommand->add_flag("--usb", flash.usb, "Use the maker's USB cable (FTDI D2XX)");
+  portOption->excludes(usbOption);
+  flashCommand->add_flag("--json", flash.json, "Print one JSON event per line on stdout");
+
+  std::vector<CLI::Option*> simOptions;
+  const auto simGroup = "Simulated machine (with --port sim)";
+  simOptions.push_back(
+      flashCommand->add_option("--sim-baud", flash.sim.baud, "Pace the line at this baud rate")
+          ->group(simGroup)
+          ->check(CLI::Range(1u, 4000000u)));
+  simOptions.push_back(flashCommand
+                           ->add_option("--sim-clock-scale", flash.simClockScale,
+                                        "Let the time limits pass this many times faster")
+                           ->group(simGroup)
+                           ->check(CLI::Range(1.0, 1000.0)));
+  simOptions.push_back(
+      flashCommand->add_flag("--sim-silent", flash.sim.silent, "Never answer the request")
+          ->group(simGroup));
+  simOptions.push_back(flashCommand
+                           ->add_flag("--sim-erase-error", flash.sim.eraseError,
+                                      "Answer the request with an erase error")
+                           ->group(simGroup));
+  simOptions.push_back(flashCommand
+                           ->add_option("--sim-unexpected", flash.sim.unexpected,
+                                        "Answer every request with this text")
+                           ->group(simGroup));
+  simOptions.push_back(flashCommand
+                           ->add_option("--sim-refuse-block", flash.sim.refuseBlock,
+                                        "Refuse block K (0-based) with '0'")
+                           ->group(simGroup));
+  simOptions.push_back(flashCommand
+                           ->add_option("--sim-silent-block", flash.sim.silentBlock,
+                                        "Leave block K (0-based) unacknowledged")
+                           ->group(simGroup));
+  simOptions.push_back(flashCommand
+                           ->add_option("--sim-verdict", flash.sim.verdict,
+                                        "Answer the check byte with this text (e.g. CSFAIL)")
+                           ->group(simGroup));
+  simOptions.push_back(
+      flashCommand
+          ->add_flag("--sim-silent-verdict", flash.sim.silentVerdict, "Never answer the check byte")
+          ->group(simGroup));
+
+  // CLI11 would only say that a command is required; name the word it did not know.
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (!first.empty() && first[0] != '-' && first != "ports" && first != "info" &&
+      first != "decode" && first != "flash") {
+    std::cerr << LOADWING_CLI_NAME ": unknown command '" << argv[1]
+              << "' (commands: ports, info, decode, flash)\nRun with --help for more information."
+              << std::endl;
+    return kExitUsage;
+  }
+  try {
+    app.parse(argc, argv);
+    if (*flashCommand) {
+      if (!flash.usb && flash.port.empty()) {
+        throw CLI::ValidationError("flash", "give the machine's link: --port PORT, or --usb");
+      }
+      for (CLI::Option* option : simOptions) {
+        if (option->count() > 0 && flash.port != kSimPort) {
+          throw CLI::ValidationError(option->get_name(), "only with --port sim");
+        }
+      }
+    }
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    // Help and version end well; every other parse error is a usage error.
+    return code == 0 ? kExitCompleted : kExitUsage;
+  }
+
+  if (*ports) return RunPorts(json, std::cout, std::cerr);
+  if (*info) return RunInfo(file, json, std::cout, std::cerr);
+  if (*decode) return RunDecode(file, output, full, std::cout, std::cerr);
+
+  InstallInterruptHandlers();
+  const bool errIsTerminal = StreamIsTerminal(stderr);
+  flash.progressBar = errIsTerminal;
+  flash.finalOnOut = !(errIsTerminal && StreamIsTerminal(stdout));
+  return RunFlash(flash, std::cout, std::cerr);
+}

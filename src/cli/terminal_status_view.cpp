@@ -1,0 +1,114 @@
+#include "cli/terminal_status_view.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "cli/json.h"
+
+namespace loadwing::cli {
+
+namespace {
+
+constexpr int kBarWidth = 40;
+
+std::int64_t SteadyMillis() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+TerminalStatusView::TerminalStatusView(std::ostream& out, std::ostream& err, Mode mode,
+                                       MillisFn millis)
+    : out_(out), err_(err), mode_(mode), millis_(millis ? std::move(millis) : SteadyMillis) {}
+
+void TerminalStatusView::RefreshFields() {
+  if (statusText_.empty() || statusText_ == lastShown_) return;
+  lastShown_ = statusText_;
+  if (mode_ == Mode::Json) {
+    out_ << JsonObject().Add("event", "status").Add("text", statusText_).str() << std::endl;
+    return;
+  }
+  const bool redraw = barVisible_;
+  ClearBar();
+  err_ << statusText_ << std::endl;
+  if (redraw) DrawBar();
+}
+
+void TerminalStatusView::SetProgressRange(std::uint32_t max) {
+  // As the progress bar does: only the low 16 bits count.
+  max_ = static_cast<std::uint16_t>(max & 0xFFFFu);
+  lastQuarter_ = 0;
+  // A new range is a new phase: its first position is always reported, and the old bar, which
+  // measured something else, leaves the screen.
+  progressSent_ = false;
+  pos_ = -1;
+  ClearBar();
+}
+
+void TerminalStatusView::SetProgressPos(std::int32_t pos) {
+  if (pos == pos_ && mode_ != Mode::Json) return;
+  pos_ = pos;
+  switch (mode_) {
+    case Mode::Bar:
+      // Position 0 ends every phase; the bar leaves the screen until there is progress again.
+      if (pos <= 0)
+        ClearBar();
+      else
+        DrawBar();
+      break;
+    case Mode::Lines: {
+      if (max_ == 0 || pos <= 0) {
+        lastQuarter_ = 0;
+        break;
+      }
+      const int quarter = static_cast<int>(std::min<std::int64_t>(4, pos * 4LL / max_));
+      if (quarter > lastQuarter_) {
+        lastQuarter_ = quarter;
+        err_ << "  progress " << pos << "/" << max_ << std::endl;
+      }
+      break;
+    }
+    case Mode::Json: {
+      if (progressSent_ && pos == lastSentPos_) break;
+      const std::int64_t now = millis_();
+      // The first position, the return to 0 and the end of the range are never held back.
+      const bool due =
+          !progressSent_ || pos == 0 || pos + 1 >= max_ || now - lastSentAt_ >= kProgressThrottleMs;
+      if (!due) break;
+      out_ << JsonObject()
+                  .Add("event", "progress")
+                  .Add("pos", static_cast<std::int64_t>(pos))
+                  .Add("max", static_cast<std::int64_t>(max_))
+                  .str()
+           << std::endl;
+      progressSent_ = true;
+      lastSentPos_ = pos;
+      lastSentAt_ = now;
+      break;
+    }
+  }
+}
+
+void TerminalStatusView::DrawBar() {
+  const std::int64_t max = max_ == 0 ? 1 : max_;
+  const std::int64_t pos = std::clamp<std::int64_t>(pos_, 0, max);
+  const int filled = static_cast<int>(pos * kBarWidth / max);
+  err_ << "\r  [" << std::string(static_cast<std::size_t>(filled), '#')
+       << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << pos << "/"
+       << max << "\x1b[K" << std::flush;
+  barVisible_ = true;
+}
+
+void TerminalStatusView::ClearBar() {
+  if (!barVisible_) return;
+  err_ << "\r\x1b[K" << std::flush;
+  barVisible_ = false;
+}
+
+void TerminalStatusView::Finish() {
+  if (mode_ == Mode::Bar) ClearBar();
+}
+
+}  // namespace loadwing::cli

@@ -1,0 +1,248 @@
+// Unit tests of the command line's own pieces: exit codes, JSON, the terminal status view, the
+// firmware report and the session clock.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "cli/exit_codes.h"
+#include "cli/firmware_report.h"
+#include "cli/json.h"
+#include "cli/session_clock.h"
+#include "cli/terminal_status_view.h"
+
+namespace loadwing::cli {
+namespace {
+
+TEST(ExitCodes, EachOutcomeHasItsDocumentedCode) {
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::Completed), 0);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::NotStarted), 2);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::NoAnswer), 4);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::UnexpectedAnswer), 5);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::EraseError), 6);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::NoAnswerWhileFlashing), 7);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::ErrorWhileFlashing), 7);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::CrcError), 8);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::NoSuccess), 9);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::NoAnswerAfterFlashing), 9);
+  EXPECT_EQ(ExitCodeFor(FlashOutcome::WriteError), 10);
+}
+
+TEST(ExitCodes, OutcomeNamesAreDistinct) {
+  std::set<std::string> names;
+  for (int i = static_cast<int>(FlashOutcome::NotStarted);
+       i <= static_cast<int>(FlashOutcome::NoSuccess); ++i) {
+    names.insert(OutcomeName(static_cast<FlashOutcome>(i)));
+  }
+  EXPECT_EQ(names.size(), 11u);
+  EXPECT_EQ(names.count("unknown"), 0u);
+}
+
+TEST(Json, EscapesWhatJsonRequires) {
+  EXPECT_EQ(JsonString(" flash: completed"), "\" flash: completed\"");
+  EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(JsonString("x\ny\tz"), "\"x\\ny\\tz\"");
+  EXPECT_EQ(JsonString(std::string("\x01\x0A\x7F\xC3", 4)), "\"\\u0001\\n\\u007F\\u00C3\"");
+}
+
+TEST(Json, ObjectKeepsOrderAndTypes) {
+  const std::string text = JsonObject()
+                               .Add("event", "progress")
+                               .Add("pos", 3)
+                               .Add("ok", true)
+                               .AddRaw("list", "[1,2]")
+                               .str();
+  EXPECT_EQ(text, "{\"event\":\"progress\",\"pos\":3,\"ok\":true,\"list\":[1,2]}");
+  EXPECT_EQ(JsonObject().str(), "{}");
+}
+
+struct ViewFixture {
+  std::ostringstream out;
+  std::ostringstream err;
+  std::int64_t millis = 1000;
+  TerminalStatusView Make(TerminalStatusView::Mode mode) {
+    return TerminalStatusView(out, err, mode, [this] { return millis; });
+  }
+};
+
+TEST(TerminalStatusView, ShowsEachTextOnceWhileItRepeats) {
+  ViewFixture f;
+  auto view = f.Make(TerminalStatusView::Mode::Lines);
+  view.SetStatusText(" flash: query system...");
+  view.RefreshFields();
+  view.RefreshFields();
+  view.SetStatusText(" flash: no answer");  // set, not shown: nothing yet
+  EXPECT_EQ(f.err.str(), " flash: query system...\n");
+  view.RefreshFields();
+  view.SetStatus("Write COM: write error");
+  view.SetStatus("Write COM: write error");
+  EXPECT_EQ(f.err.str(), " flash: query system...\n flash: no answer\n Write COM: write error\n");
+  EXPECT_EQ(view.LastShown(), " Write COM: write error");
+  EXPECT_EQ(f.out.str(), "");
+}
+
+TEST(TerminalStatusView, LinesModeReportsQuartersOfTheRange) {
+  ViewFixture f;
+  auto view = f.Make(TerminalStatusView::Mode::Lines);
+  view.SetProgressRange(128);
+  for (int pos = 0; pos < 128; ++pos) view.SetProgressPos(pos);
+  view.SetProgressPos(0);
+  EXPECT_EQ(f.err.str(), "  progress 32/128\n  progress 64/128\n  progress 96/128\n");
+}
+
+TEST(TerminalStatusView, ProgressRangeKeepsOnlyLow16Bits) {
+  ViewFixture f;
+  auto view = f.Make(TerminalStatusView::Mode::Lines);
+  view.SetProgressRange(0x10004);  // 4
+  view.SetProgressPos(2);
+  EXPECT_EQ(f.err.str(), "  progress 2/4\n");
+}
+
+TEST(TerminalStatusView, BarIsClearedForStatusLinesAndRedrawn) {
+  ViewFixture f;
+  auto view = f.Make(TerminalStatusView::Mode::Bar);
+  view.SetProgressRange(4);
+  view.SetProgressPos(2);
+  EXPECT_TRUE(view.BarVisible());
+  const std::string bar = f.err.str();
+  EXPECT_NE(bar.find("2/4"), std::string::npos);
+  EXPECT_EQ(bar.find('\n'), std::string::npos);
+  view.SetStatus("flash: start...");
+  const std::string after = f.err.str().substr(bar.size());
+  // Cleared, the line, then the bar again.
+  EXPECT_EQ(after.rfind("\r\x1b[K flash: start...\n", 0), 0u) << after;
+  EXPECT_NE(after.find("2/4"), std::string::npos);
+  view.SetProgressPos(0);
+  EXPECT_FALSE(view.BarVisible());
+  // A new range takes the bar away; the next position draws it against the new range.
+  view.SetProgressPos(3);
+  view.SetProgressRange(40);
+  EXPECT_FALSE(view.BarVisible());
+  view.SetProgressPos(1);
+  EXPECT_TRUE(view.BarVisible());
+  EXPECT_NE(f.err.str().rfind("1/40"), std::string::npos);
+  EXPECT_EQ(f.err.str().find("40/40"), std::string::npos);
+  view.Finish();
+  EXPECT_FALSE(view.BarVisible());
+  EXPECT_EQ(f.out.str(), "");
+}
+
+TEST(TerminalStatusView, JsonModeThrottlesProgressButNotItsEnds) {
+  ViewFixture f;
+  auto view = f.Make(TerminalStatusView::Mode::Json);
+  view.SetStatus("flash: start...");
+  view.SetProgressRange(10);
+  view.SetProgressPos(0);  // first of the range: sent
+  view.SetProgressPos(1);  // too soon
+  f.millis += 100;
+  view.SetProgressPos(2);  // due
+  view.SetProgressPos(2);  // same
+  view.SetProgressPos(9);  // end of range: sent at once
+  view.SetProgressPos(0);  // return to 0: sent
+  EXPECT_EQ(f.out.str(),
+            "{\"event\":\"status\",\"text\":\" flash: start...\"}\n"
+            "{\"event\":\"progress\",\"pos\":0,\"max\":10}\n"
+            "{\"event\":\"progress\",\"pos\":2,\"max\":10}\n"
+            "{\"event\":\"progress\",\"pos\":9,\"max\":10}\n"
+            "{\"event\":\"progress\",\"pos\":0,\"max\":10}\n");
+  EXPECT_EQ(f.err.str(), "");
+}
+
+// The check byte computed here the long way: the remainder of the bytes, read as one bit string
+// MSB first, divided by x^8 + x^7 + x^4 + x^3 + x + 1.
+std::uint8_t RemainderOf(const std::uint8_t* data, std::size_t n) {
+  unsigned r = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    for (int bit = 7; bit >= 0; --bit) {
+      r = (r << 1) | ((data[i] >> bit) & 1u);
+      if (r & 0x100u) r ^= 0x19Bu;
+    }
+  }
+  return static_cast<std::uint8_t>(r);
+}
+
+const std::string kExamples = std::string(LOADWING_SOURCE_DIR) + "/examples/";
+
+TEST(FirmwareReport, Module3ExampleIsDescribedFully) {
+  const FirmwareReport report = LoadFirmwareReport(kExamples + "module3.mot");
+  ASSERT_TRUE(report.loaded()) << report.outcome.statusText;
+  EXPECT_EQ(report.outcome.statusText, " firmware for module 3 loaded");
+  EXPECT_EQ(report.outcome.target, FirmwareTarget::Module3);
+  EXPECT_EQ(report.imageSize, 32768u);
+  EXPECT_EQ(report.blocks, 128u);
+  EXPECT_EQ(report.checkByte, RemainderOf(report.image->data.data(), 32768));
+  EXPECT_FALSE(AddressRecordWarning(report).has_value());
+  const std::string text = FormatInfoText(report);
+  EXPECT_NE(text.find("Module3 (13"), std::string::npos) << text;
+  EXPECT_NE(text.find("MO3OK1"), std::string::npos);
+  EXPECT_NE(text.find("\" firmware for module 3 loaded\""), std::string::npos);
+}
+
+TEST(FirmwareReport, EachExampleHasItsTarget) {
+  const std::pair<const char*, FirmwareTarget> cases[] = {
+      {"can_module.mot", FirmwareTarget::CanModule},
+      {"webc.mot", FirmwareTarget::WebC},
+      {"main_controller.hex", FirmwareTarget::FanfolderCrossfolder},
+  };
+  for (const auto& [name, target] : cases) {
+    const FirmwareReport report = LoadFirmwareReport(kExamples + name);
+    EXPECT_EQ(report.outcome.target, target) << name;
+    EXPECT_EQ(TargetName(report.outcome.target), TargetName(target));
+  }
+  EXPECT_EQ(TargetName(FirmwareTarget::Module7), "Module7");
+  EXPECT_EQ(TargetName(FirmwareTarget::None), "None");
+}
+
+std::string WriteTemp(const std::string& name, const std::string& text) {
+  const std::string path = ::testing::TempDir() + name;
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+TEST(FirmwareReport, WarnsAboutAddressRecordsTakenAsData) {
+  // A type 04 record, then a data record, then the end.
+  const std::string path =
+      WriteTemp("address_records.hex", ":020000040001F9\r\n:01001000559A\r\n:00000001FF\r\n");
+  const FirmwareReport report = LoadFirmwareReport(path);
+  ASSERT_TRUE(report.loaded()) << report.outcome.statusText;
+  const auto warning = AddressRecordWarning(report);
+  ASSERT_TRUE(warning.has_value());
+  EXPECT_NE(warning->find("1 extended-address record"), std::string::npos) << *warning;
+  EXPECT_NE(FormatInfoJson(report).find("\"address\":1"), std::string::npos);
+}
+
+TEST(FirmwareReport, FailedLoadHasNoTransferFacts) {
+  const FirmwareReport report = LoadFirmwareReport(WriteTemp("no_marker.mot", "S804010000FA\r\n"));
+  EXPECT_FALSE(report.loaded());
+  EXPECT_EQ(report.outcome.statusText, " load firmware: invalid firmware file");
+  const std::string json = FormatInfoJson(report);
+  EXPECT_NE(json.find("\"loaded\":false"), std::string::npos);
+  EXPECT_EQ(json.find("checkByte"), std::string::npos);
+}
+
+TEST(SessionClock, ScaledSecondsPassFaster) {
+  SetInterruptRequested(false);
+  SessionClock fast(1000.0);
+  const std::int64_t start = fast.Now();
+  std::int64_t now = start;
+  // 1000 times real time: five seconds pass within a few real milliseconds.
+  for (int i = 0; i < 2000000 && now - start < 5; ++i) now = fast.Now();
+  EXPECT_GE(now - start, 5);
+}
+
+TEST(SessionClock, ThrowsOnceInterrupted) {
+  SetInterruptRequested(false);
+  SessionClock clock;
+  EXPECT_NO_THROW(clock.Now());
+  EXPECT_FALSE(NoteInterruptRequest());  // first request
+  EXPECT_THROW(clock.Now(), Interrupted);
+  EXPECT_TRUE(NoteInterruptRequest());  // a repeated one
+  SetInterruptRequested(false);
+  EXPECT_NO_THROW(clock.Now());
+}
+
+}  // namespace
+}  // namespace loadwing::cli
