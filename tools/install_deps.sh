@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libftdi1-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-  wine wine64 xvfb xauth x11-apps imagemagick
+  wine wine64 xvfb xauth x11-apps x11-utils imagemagick
   socat srecord python3 file
 )
 
