@@ -1,0 +1,449 @@
+#!/usr/bin/env python3
+"""Tests of the Win32 link layers under Wine against COM ports mapped to host pseudo-terminals.
+
+How a COM port is mapped (usable by any test of this build tree):
+  1. socat makes a pty pair: `socat pty,raw,echo=0,link=NEAR pty,raw,echo=0,link=FAR`.
+  2. `wine reg add 'HKLM\\Software\\Wine\\Ports' /v COM5 /d /dev/pts/N` names the real pty
+     (the resolved NEAR link) as COM5.
+  3. The prefix's wineserver is stopped (`wineserver -k`, then `wineserver -w`); the next
+     program started through wine-run.sh boots it again, and Wine then makes dosdevices/com5
+     and lists "\\Device\\SerialN" = "COM5" in HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM.
+  4. Windows programs open "\\\\.\\COM5"; the host side reads and writes FAR, and inspects the
+     line settings on NEAR with termios.
+  Cleaning up undoes 2 and 3 and stops socat.
+
+The Windows side is link_probe.exe, driven one command at a time over its standard streams.
+Every wait is bounded. Prints PASS or FAIL lines; exit code 0 only when every check passed.
+"""
+
+import argparse
+import fcntl
+import os
+import select
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import time
+
+USB_DESCRIPTION = "USB <-> ORV serial Device"
+PORTS_KEY = r"HKLM\Software\Wine\Ports"
+SERIALCOMM_KEY = r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"
+
+
+class Failure(Exception):
+    pass
+
+
+START = time.monotonic()
+
+
+def stamp():
+    return f"[{time.monotonic() - START:6.1f} s]"
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+    print(f"{stamp()} PASS {message}", flush=True)
+
+
+def wait_for(predicate, seconds, what):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return
+        time.sleep(0.05)
+    raise Failure(f"timed out after {seconds} s waiting for {what}")
+
+
+class PtyPair:
+    """Two connected pseudo-terminals: Wine gets the near end, the test keeps the far end."""
+
+    def __init__(self, work, name):
+        self.near_link = os.path.join(work, f"{name}.near")
+        self.far_link = os.path.join(work, f"{name}.far")
+        for link in (self.near_link, self.far_link):
+            if os.path.lexists(link):
+                os.unlink(link)
+        self.log = open(os.path.join(work, f"{name}.socat.log"), "w")
+        self.process = subprocess.Popen(
+            ["socat", "-d", "-d", f"pty,raw,echo=0,link={self.near_link}",
+             f"pty,raw,echo=0,link={self.far_link}"],
+            stdin=subprocess.DEVNULL, stdout=self.log, stderr=self.log)
+        wait_for(lambda: os.path.exists(self.near_link) and os.path.exists(self.far_link), 10,
+                 f"socat's links {self.near_link}, {self.far_link}")
+        self.near = os.path.realpath(self.near_link)
+        self.far_fd = os.open(self.far_link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+        # The test's own view of the near end: line settings and queued input.
+        self.near_fd = os.open(self.near_link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
+
+    def spoil_near_settings(self):
+        """Sets everything the port configuration must undo, so that a missing step shows."""
+        attrs = termios.tcgetattr(self.near_fd)
+        attrs[0] |= termios.IXON | termios.IXOFF | termios.ICRNL | termios.ISTRIP
+        attrs[1] |= termios.OPOST
+        attrs[2] = (attrs[2] & ~termios.CSIZE) | termios.CS7 | termios.PARENB | termios.CSTOPB \
+            | termios.CRTSCTS
+        attrs[3] |= termios.ICANON | termios.ECHO | termios.ISIG
+        attrs[4] = attrs[5] = termios.B9600
+        termios.tcsetattr(self.near_fd, termios.TCSANOW, attrs)
+
+    def near_queued(self):
+        return struct.unpack("i", fcntl.ioctl(self.near_fd, termios.FIONREAD, b"\0\0\0\0"))[0]
+
+    def read_far(self, count, seconds):
+        data = b""
+        deadline = time.monotonic() + seconds
+        while len(data) < count:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                break
+            ready, _, _ = select.select([self.far_fd], [], [], left)
+            if ready:
+                try:
+                    data += os.read(self.far_fd, count - len(data))
+                except BlockingIOError:
+                    pass
+        return data
+
+    def close(self):
+        for fd in (self.far_fd, self.near_fd):
+            try:
+                os.close(fd)
+            except OSError:
+                pass
+        self.process.terminate()
+        try:
+            self.process.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(timeout=5)
+        self.log.close()
+
+
+class Wine:
+    def __init__(self, wine_run, prefix):
+        self.wine_run = wine_run
+        self.prefix = prefix
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
+        self.mapped = {}
+
+    def run(self, *args, timeout=120):
+        # Output goes to a file, not a pipe: Wine's background processes would inherit a pipe
+        # and keep it open until the server idles out, which would make every call that long.
+        with tempfile.TemporaryFile() as output:
+            result = subprocess.run([self.wine_run, *args], stdin=subprocess.DEVNULL,
+                                    stdout=output, stderr=subprocess.STDOUT, env=self.env,
+                                    timeout=timeout)
+            output.seek(0)
+            result.stdout = output.read().decode(errors="replace")
+            result.stderr = ""
+        return result
+
+    def stop_server(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env, stdin=subprocess.DEVNULL,
+                       capture_output=True, timeout=60)
+
+    def dosdevice(self, com):
+        return os.path.join(self.prefix, "dosdevices", com.lower())
+
+    def map_ports(self, mapping):
+        for com, device in mapping.items():
+            result = self.run("reg", "add", PORTS_KEY, "/v", com, "/d", device, "/f")
+            if result.returncode != 0:
+                raise Failure(f"reg add {com}: {result.stdout} {result.stderr}")
+            self.mapped[com] = device
+        print(f"{stamp()} mapped {', '.join(mapping)}; restarting wineserver", flush=True)
+        self.stop_server()
+        self.run("reg", "query", PORTS_KEY)  # boots the prefix again, through the wrapper
+        for com, device in mapping.items():
+            wait_for(lambda: os.path.realpath(self.dosdevice(com)) == device, 30,
+                     f"dosdevices/{com.lower()} -> {device}")
+
+    def unmap_ports(self):
+        if not self.mapped:
+            return
+        for com in self.mapped:
+            self.run("reg", "delete", PORTS_KEY, "/v", com, "/f")
+        self.stop_server()
+        # Wine leaves the device links behind; a pty number is soon reused by another pty.
+        for com, device in self.mapped.items():
+            link = self.dosdevice(com)
+            if os.path.islink(link) and os.readlink(link) == device:
+                os.unlink(link)
+        self.mapped = {}
+
+    def serialcomm(self):
+        result = self.run("reg", "query", SERIALCOMM_KEY)
+        return result.stdout.replace("\r", "")
+
+
+class Probe:
+    """link_probe.exe under Wine, one command and one answer line at a time."""
+
+    def __init__(self, wine, exe, work, extra_env=None, cwd=None):
+        self.log = open(os.path.join(work, "probe.stderr.log"), "a")
+        self.process = subprocess.Popen([wine.wine_run, exe], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=self.log,
+                                        env=dict(wine.env, **(extra_env or {})), cwd=cwd)
+        self.pending = b""
+        ready = self.read_line(120)
+        if ready != "READY":
+            raise Failure(f"link_probe did not start: {ready!r}")
+
+    def read_line(self, seconds):
+        deadline = time.monotonic() + seconds
+        fd = self.process.stdout.fileno()
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise Failure(f"no answer from link_probe within {seconds} s")
+            ready, _, _ = select.select([fd], [], [], left)
+            if ready:
+                chunk = os.read(fd, 4096)
+                if not chunk:
+                    raise Failure("link_probe ended unexpectedly")
+                self.pending += chunk
+        line, self.pending = self.pending.split(b"\n", 1)
+        return line.decode(errors="replace").rstrip("\r")
+
+    def ask(self, command, seconds=30):
+        self.process.stdin.write(command.encode() + b"\n")
+        self.process.stdin.flush()
+        answer = self.read_line(seconds)
+        print(f"  {command[:60]} -> {answer[:100]}", flush=True)
+        return answer
+
+    def close(self):
+        try:
+            self.process.stdin.write(b"quit\n")
+            self.process.stdin.close()
+        except OSError:
+            pass
+        try:
+            self.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait(timeout=10)
+        self.log.close()
+
+
+def check_machine_line(pair, who):
+    attrs = termios.tcgetattr(pair.near_fd)
+    iflag, oflag, cflag, lflag, ispeed, ospeed, _ = attrs
+    check(ispeed == termios.B38400 and ospeed == termios.B38400, f"{who}: 38400 baud")
+    check(cflag & termios.CSIZE == termios.CS8, f"{who}: 8 data bits (cs8)")
+    check(not cflag & termios.PARENB, f"{who}: no parity (-parenb)")
+    check(not cflag & termios.CSTOPB, f"{who}: one stop bit (-cstopb)")
+    check(not cflag & termios.CRTSCTS, f"{who}: no hardware flow control (-crtscts)")
+    check(not iflag & (termios.IXON | termios.IXOFF), f"{who}: no XON/XOFF (-ixon -ixoff)")
+    check(not iflag & (termios.ICRNL | termios.INLCR | termios.IGNCR | termios.ISTRIP),
+          f"{who}: input bytes untranslated")
+    check(not oflag & termios.OPOST, f"{who}: output bytes untranslated (-opost)")
+    check(not lflag & (termios.ICANON | termios.ECHO | termios.ISIG), f"{who}: raw (-icanon -echo -isig)")
+    stty = subprocess.run(["stty", "-F", pair.near, "-a"], capture_output=True, text=True,
+                          timeout=10)
+    print("  stty: " + " ".join(stty.stdout.split()), flush=True)
+
+
+def all_byte_values(count):
+    # 7 is odd, so the first 256 bytes are every value once: NUL, XON, XOFF, CR and LF included.
+    return bytes((i * 7 + 3) & 0xFF for i in range(count))
+
+
+def scenario_serial(args, wine):
+    pair = PtyPair(args.work, "com5")
+    probe = None
+    try:
+        pair.spoil_near_settings()
+        wine.map_ports({"COM5": pair.near})
+        probe = Probe(wine, args.probe, args.work)
+        check(probe.ask(r"serial-open \\.\COM5") == "OK", "COM5 opens and takes its configuration")
+
+        # Windows' serial driver refuses a second open of a port opened with share mode 0.
+        # Wine 8 does not: its serial devices ignore the share mode, and the second CreateFileA
+        # succeeds. That is recorded here, not counted as a fault of the program.
+        second = probe.ask(r"serial-open-second \\.\COM5")
+        if second == "OK opened":
+            print("NOTE Wine does not enforce exclusive access to COM ports", flush=True)
+        else:
+            check(second.startswith("OK refused"), "a second open of the open port is refused")
+
+        check_machine_line(pair, "COM5")
+
+        block = all_byte_values(257)
+        check(probe.ask("serial-write " + block.hex()) == "OK 128,128,1",
+              "257 bytes go out as 128 + 128 + 1")
+        check(pair.read_far(257, 10) == block, "the 257 bytes arrive intact and in order")
+
+        incoming = b"\x00\x11\x13\r\nxyz\xff"
+        os.write(pair.far_fd, incoming)
+        check(probe.ask(f"serial-read {len(incoming)} 5000") == "OK " + incoming.hex(),
+              "bytes from the far end are read unchanged")
+
+        junk = b"stale answer"
+        os.write(pair.far_fd, junk)
+        wait_for(lambda: pair.near_queued() >= len(junk), 10, "the stale bytes to arrive")
+        check(probe.ask("serial-purge") == "OK", "purge succeeds")
+        check(pair.near_queued() == 0, "purge empties the receive queue")
+        marker = b"fresh"
+        os.write(pair.far_fd, marker)
+        check(probe.ask(f"serial-read {len(junk) + len(marker)} 1500") == "OK " + marker.hex(),
+              "only bytes sent after the purge are read")
+
+        silent = probe.ask("serial-read-once")
+        fields = dict(part.split("=") for part in silent.split()[1:])
+        check(silent.startswith("OK") and fields.get("got") == "0",
+              "a one-byte read on a silent line returns no byte")
+        check(int(fields.get("ms", "99999")) < 1000,
+              f"... and returns in well under a second ({fields.get('ms')} ms)")
+
+        check(probe.ask("serial-close") == "OK", "the port closes")
+        check(probe.ask(r"serial-open \\.\COM5") == "OK", "the closed port opens again at once")
+        check(probe.ask("serial-close") == "OK", "and closes again")
+        check(probe.ask(r"serial-open \\.\COM59").startswith("FAIL open"),
+              "a port Wine does not know is not opened")
+    finally:
+        if probe:
+            probe.close()
+        wine.unmap_ports()
+        pair.close()
+
+
+def scenario_portmap(args, wine):
+    pairs = {"COM7": PtyPair(args.work, "com7"), "COM3": PtyPair(args.work, "com3")}
+    probe = None
+    try:
+        wine.map_ports({com: pair.near for com, pair in pairs.items()})
+        listing = wine.serialcomm()
+        print("  SERIALCOMM: " + " ".join(listing.split()), flush=True)
+        for com in pairs:
+            check(f"REG_SZ    {com}" in listing, f"Wine lists {com} in SERIALCOMM")
+        probe = Probe(wine, args.probe, args.work)
+        answer = probe.ask("ports")
+        check(answer.startswith("OK "), "discovery answers")
+        entries = answer[3:].split("|")
+        numbers = [int(entry[3:].split()[0]) for entry in entries]
+        check(numbers == sorted(numbers) and len(set(numbers)) == len(numbers),
+              "entries come once each, in ascending port order")
+        com3 = [e for e in entries if e.split()[0] == "COM3"]
+        com7 = [e for e in entries if e.split()[0] == "COM7"]
+        check(len(com3) == 1 and len(com7) == 1, "COM3 and COM7 are listed")
+        check(entries.index(com3[0]) < entries.index(com7[0]), "COM3 comes before COM7")
+        for entry in com3 + com7:
+            name = entry.split("  ", 1)[1] if "  " in entry else ""
+            check(name.startswith("(Serial") and name.endswith(")"),
+                  f"'{entry}' names its device after two blanks")
+    finally:
+        if probe:
+            probe.close()
+        wine.unmap_ports()
+        for pair in pairs.values():
+            pair.close()
+
+
+def scenario_usb(args, wine):
+    pair = PtyPair(args.work, "com6")
+    probe = None
+    log = os.path.join(args.work, "standin.log")
+    if os.path.exists(log):
+        os.unlink(log)
+    try:
+        pair.spoil_near_settings()
+        wine.map_ports({"COM6": pair.near})
+        probe = Probe(wine, args.probe, args.work,
+                      {"LOADWING_STANDIN_PORT": "COM6", "LOADWING_STANDIN_LOG": log})
+        check(probe.ask("d2xx-loaded") == "OK 1", "FTD2XX.dll beside the program is bound")
+        check(probe.ask("usb-find " + USB_DESCRIPTION) == "OK 0", "the cable is found at index 0")
+        check(probe.ask("usb-open " + USB_DESCRIPTION) == "OK 1", "the cable opens")
+        check_machine_line(pair, "cable")
+
+        block = all_byte_values(257)
+        check(probe.ask("usb-write " + block.hex()) == "OK 257", "257 bytes are written at once")
+        check(pair.read_far(257, 10) == block, "they arrive intact at the far end")
+
+        answer = all_byte_values(300)[::-1]
+        os.write(pair.far_fd, answer)
+        check(probe.ask("usb-read 300 5000") == "OK " + answer.hex(),
+              "300 bytes from the far end are read intact")
+        check(probe.ask("usb-read 1 300") == "OK ", "nothing more is read")
+        check(probe.ask("usb-close") == "OK 1", "the cable closes")
+        check(probe.ask("usb-open " + USB_DESCRIPTION) == "OK 1", "and opens again")
+        check(probe.ask("usb-close") == "OK 1", "and closes again")
+        with open(log) as f:
+            calls = f.read()
+        check("FT_SetBaudRate baud=38400" in calls, "the driver was given 38400 baud")
+        check("FT_SetDataCharacteristics wordLength=8 stopBits=0 parity=0" in calls,
+              "the driver was given 8 bits, one stop bit, no parity")
+    finally:
+        if probe:
+            probe.close()
+        wine.unmap_ports()
+        pair.close()
+
+
+def scenario_usb_missing(args, wine):
+    # The program alone in a directory, started from the directory that holds the stand-in:
+    # the current directory must not be searched for the driver.
+    lonely = os.path.join(args.work, "without-driver")
+    os.makedirs(lonely, exist_ok=True)
+    exe = os.path.join(lonely, os.path.basename(args.probe))
+    shutil.copy2(args.probe, exe)
+    library_dir = os.path.dirname(args.probe)
+    check(os.path.exists(os.path.join(library_dir, "FTD2XX.dll")),
+          "the stand-in lies in the current directory of the run")
+    check(not os.path.exists(os.path.join(lonely, "FTD2XX.dll")), "none lies beside the program")
+    probe = Probe(wine, exe, args.work, {"LOADWING_STANDIN_PORT": "COM6"}, cwd=library_dir)
+    try:
+        check(probe.ask("d2xx-loaded") == "OK 0", "the program starts without the driver")
+        statuses = probe.ask("d2xx-calls")
+        check(statuses.startswith("OK ") and
+              all(int(s) != 0 for s in statuses[3:].split(",")) and
+              len(statuses[3:].split(",")) == 8, "every one of the eight calls fails")
+        check(probe.ask("usb-find " + USB_DESCRIPTION) == "OK -1", "no cable is found")
+        check(probe.ask("usb-open " + USB_DESCRIPTION) == "OK 0", "the cable does not open")
+        check(probe.ask("usb-write 00ff") == "OK 0", "nothing is written")
+        check(probe.ask("usb-read 1 200") == "OK ", "nothing is read")
+        check(probe.ask("usb-close") == "OK 1", "closing the unopened cable is fine")
+        check(probe.ask("ports").startswith("OK COM"), "serial discovery still works")
+    finally:
+        probe.close()
+
+
+SCENARIOS = {
+    "serial": scenario_serial,
+    "portmap": scenario_portmap,
+    "usb": scenario_usb,
+    "usb-missing": scenario_usb_missing,
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("scenario", choices=sorted(SCENARIOS))
+    parser.add_argument("--wine-run", required=True)
+    parser.add_argument("--prefix", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    os.makedirs(args.work, exist_ok=True)
+    wine = Wine(args.wine_run, args.prefix)
+    try:
+        SCENARIOS[args.scenario](args, wine)
+    except Failure as failure:
+        print(f"FAIL {failure}", flush=True)
+        return 1
+    except (OSError, subprocess.SubprocessError) as error:
+        print(f"FAIL {type(error).__name__}: {error}", flush=True)
+        return 1
+    print(f"PASS scenario {args.scenario}", flush=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
