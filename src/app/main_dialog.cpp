@@ -1,0 +1,275 @@
+#include "app/main_dialog.h"
+
+#include <optional>
+#include <string>
+
+#include "firmware/firmware_loader.h"
+#include "link/link_io.h"
+#include "link/port_discovery.h"
+#include "link/serial_connect.h"
+#include "resources/resource.h"
+
+namespace loadwing {
+
+namespace {
+
+constexpr int kDialogOk = 1;
+constexpr std::uint32_t kLinkBaudRate = 38400;
+constexpr std::uint8_t kFtParityNone = 0;
+constexpr std::uint8_t kFtStopBits1 = 0;
+constexpr std::uint8_t kFtBits8 = 8;
+constexpr int kHighestPortNumber = 99;
+
+// The five interactive controls, in the order they are switched.
+constexpr int kInteractiveControls[] = {IDC_SELECT, IDC_START, IDC_CLOSE, IDC_CONNECT,
+                                        IDC_PORTLIST};
+
+}  // namespace
+
+MainDialog::MainDialog(const MainDialogPlatform& platform)
+    : usbCable(platform.d2xx), platform_(platform) {}
+
+// --- Event table handlers.
+
+void MainDialog::OnDeviceChange() {
+  RefreshConnectionList();
+}
+
+void MainDialog::OnTimer(std::uintptr_t id) {
+  // 0 is what a failed timer creation left: no message may match it.
+  if (timerId == 0 || id != timerId) return;
+  platform_.window.KillTimer(id);
+  // The timer is gone; a tick already on its way must not reconnect a second time.
+  timerId = 0;
+  ReconnectSaved();
+}
+
+void MainDialog::OnClose() {
+  ReadBackFields();
+  platform_.window.EndDialog(kDialogOk);
+}
+
+void MainDialog::OnDestroy() {
+  platform_.settings.WriteInt(kComSettingName, connectionId);
+  Disconnect();
+}
+
+void MainDialog::OnSelectFirmware() {
+  DialogWindow& window = platform_.window;
+  window.EnableItem(IDC_START, false);
+  ReadBackFields();
+  statusText.clear();
+  RefreshFields();
+
+  const std::optional<std::string> path = window.ChooseFirmwareFile();
+  if (path) {
+    // The firmware loaded before is given up as soon as a file is confirmed.
+    platform_.image.target = FirmwareTarget::None;
+    firmwarePath = *path;
+    RefreshFields();
+    window.UpdateNow();
+
+    const LoadOutcome outcome = LoadFirmwareFile(*path, platform_.image);
+    statusText = outcome.statusText;
+    RefreshFields();
+    // A failed load keeps its own text; "start transfer" stays disabled.
+    if (platform_.image.target == FirmwareTarget::None) return;
+  }
+
+  if (platform_.image.target != FirmwareTarget::None) {
+    window.EnableItem(IDC_START, true);
+  } else {
+    statusText = " load firmware: invalid firmware file";
+    RefreshFields();
+  }
+}
+
+FlashOutcome MainDialog::FlashTransfer() {
+  LinkIo link(connectionId, platform_.serial, usbCable, *this, platform_.clock);
+  return loadwing::FlashTransfer(platform_.image, link, *this, platform_.clock);
+}
+
+bool MainDialog::OnInitDialog() {
+  DialogWindow& window = platform_.window;
+  window.SetWindowIcons();
+
+  connectionId = kNoConnection;
+  statusText = " not connected";
+  RefreshFields();
+
+  FillPortList();
+  ProbeUsb();
+  window.ListSelect(0);  // no notification: selecting here does not connect
+
+  connectionId = kNoConnection;
+  SetStatus("not connected");
+  window.SetConnectIcon(IDI_DISCONNECTED);
+  platform_.image.target = FirmwareTarget::None;
+  timerId = window.StartTimer(kStartupTimerId, kStartupTimerMs);
+  return true;
+}
+
+// --- Connection manager.
+
+int MainDialog::FindConnectionEntry(ConnectionId id) {
+  DialogWindow& window = platform_.window;
+  switch (KindOf(id)) {
+    case LinkKind::Serial: {
+      const int port = id & 0xFF;
+      // The count is asked again after every entry, as the list may change under us.
+      for (int i = 0; i < window.ListCount(); ++i) {
+        const std::string text = window.ListText(i);
+        if (text.size() > 3 && text.compare(0, 3, "COM") == 0 &&
+            PortNumberFromEntry(text) == port) {
+          return i;
+        }
+      }
+      return -1;
+    }
+    case LinkKind::Usb:
+      return window.ListFindExact(kUsbCableEntry);
+    case LinkKind::None:
+      break;
+  }
+  return -1;
+}
+
+void MainDialog::Disconnect() {
+  switch (KindOf(connectionId)) {
+    case LinkKind::Serial:
+      platform_.serial.Close();
+      break;
+    case LinkKind::Usb:
+      usbCable.Close();  // a refused close is not reported: the link counts as closed
+      break;
+    case LinkKind::None:
+      break;
+  }
+  connectionId = kNoConnection;
+  SetStatus("Port closed");
+  platform_.window.SetConnectIcon(IDI_DISCONNECTED);
+}
+
+void MainDialog::ConnectSelected() {
+  Disconnect();
+  const int selected = platform_.window.ListSelection();
+  // Without a selection there is nothing to open; the serial branch reports the failed open
+  // rather than the cable being opened in its place.
+  if (selected >= 0 && selected == FindConnectionEntry(kUsbConnection)) {
+    ConnectUsb();
+  } else {
+    ConnectSerial();
+  }
+  if (connectionId != kNoConnection) platform_.window.SetConnectIcon(IDI_CONNECTED);
+}
+
+void MainDialog::ToggleConnection() {
+  if (connectionId != kNoConnection) {
+    Disconnect();
+  } else {
+    ConnectSelected();
+  }
+}
+
+void MainDialog::ReconnectSaved() {
+  Disconnect();
+  const int index = FindConnectionEntry(platform_.settings.ReadInt(kComSettingName));
+  if (index == -1) return;
+  platform_.window.ListSelect(index);
+  ConnectSelected();
+}
+
+void MainDialog::RefreshConnectionList() {
+  DialogWindow& window = platform_.window;
+  while (window.ListCount() != 0) window.ListDelete(0);
+  FillPortList();
+  ProbeUsb();
+  const int index = FindConnectionEntry(connectionId);
+  if (index != -1) {
+    window.ListSelect(index);  // the open link stays open
+    return;
+  }
+  Disconnect();
+  window.ListSelect(0);
+}
+
+// --- Port discovery.
+
+void MainDialog::FillPortList() {
+  for (const std::string& entry : DiscoverSerialPorts(platform_.portMap)) {
+    platform_.window.ListAdd(entry);
+  }
+}
+
+void MainDialog::ProbeUsb() {
+  if (ProbeUsbCable(usbCable)) platform_.window.ListAdd(kUsbCableEntry);
+}
+
+// --- Transports.
+
+void MainDialog::ConnectSerial() {
+  ReadBackFields();
+  const int selected = platform_.window.ListSelection();
+  const std::string entry = selected >= 0 ? platform_.window.ListText(selected) : std::string();
+  // An entry too short to hold a port number, or one whose number names no port 0..99, cannot
+  // be opened: it would give a connection id that names no serial port.
+  const int port = entry.size() > 3 ? PortNumberFromEntry(entry) : -1;
+  if (port < 0 || port > kHighestPortNumber) {
+    SetStatus("COM: invalid handle");
+    return;
+  }
+  if (const std::optional<std::string> failure =
+          OpenConfiguredSerial(platform_.serial, SerialDevicePath(port))) {
+    SetStatus(*failure);
+    return;
+  }
+  connectionId = SerialConnection(port);
+  SetStatus("COM" + std::to_string(port) + " connected");
+}
+
+void MainDialog::ConnectUsb() {
+  if (usbCable.OpenByDescription(kUsbCableDescription, kLinkBaudRate, kFtParityNone, kFtStopBits1,
+                                 kFtBits8)) {
+    connectionId = kUsbConnection;
+    SetStatus("USB: connected");
+    return;
+  }
+  usbCable.Close();
+  SetStatus("USB: connect error");
+}
+
+// --- Data exchange.
+
+void MainDialog::RefreshFields() {
+  platform_.window.SetItemText(IDC_STATUS, statusText);
+  platform_.window.SetItemText(IDC_PATH, firmwarePath);
+}
+
+void MainDialog::ReadBackFields() {
+  statusText = platform_.window.GetItemText(IDC_STATUS);
+  firmwarePath = platform_.window.GetItemText(IDC_PATH);
+}
+
+// --- Status line, progress bar and busy state.
+
+void MainDialog::UpdateNow() {
+  platform_.window.UpdateNow();
+}
+
+void MainDialog::SetProgressRange(std::uint32_t max) {
+  platform_.window.SetProgressRange(static_cast<std::uint16_t>(max & 0xFFFFu));
+}
+
+void MainDialog::SetProgressPos(std::int32_t pos) {
+  platform_.window.SetProgressPos(pos);
+}
+
+void MainDialog::EnableControls(bool enable) {
+  for (const int id : kInteractiveControls) platform_.window.EnableItem(id, enable);
+}
+
+void MainDialog::PumpMessages() {
+  platform_.window.PumpMessages();
+}
+
+}  // namespace loadwing

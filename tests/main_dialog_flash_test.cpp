@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "main_dialog_fixture.h"
+
+namespace loadwing::testing::main_dialog_tests {
+namespace {
+
+const std::vector<int> kFiveControls = {IDC_SELECT, IDC_START, IDC_CLOSE, IDC_CONNECT,
+                                        IDC_PORTLIST};
+
+// A dialog with COM3 open and firmware for module 5 loaded.
+class FlashThroughDialogTest : public MainDialogTest {
+ protected:
+  void Prepare() {
+    SetPorts({1, 3});
+    Start();
+    Tick();
+    Choose("COM3");
+    ASSERT_EQ(dialog->connectionId, 0x103);
+    window->fileChoices.push_back(
+        folder.Write("mod5.mot", MotFile(std::string("Mod5") + "module five")));
+    dialog->OnSelectFirmware();
+    ASSERT_EQ(image.target, FirmwareTarget::Module5);
+    window->calls.clear();
+    serial.sent.clear();
+  }
+
+  bool AllFiveAre(bool enabled) const {
+    return std::all_of(kFiveControls.begin(), kFiveControls.end(),
+                       [&](int id) { return window->IsEnabled(id) == enabled; });
+  }
+
+  // The EnableItem calls logged, in order.
+  std::vector<std::string> EnableCalls() const { return window->CallsStartingWith("EnableItem"); }
+
+  TempFolder folder;
+};
+
+TEST_F(FlashThroughDialogTest, CompletedTransferFromStartToEnd) {
+  Prepare();
+  FakeMachine machine(serial, "MO5OK1", 128);
+  bool disabledDuringBlocks = true;
+  machine.onFrame = [&] { disabledDuringBlocks = disabledDuringBlocks && AllFiveAre(false); };
+
+  EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
+
+  EXPECT_EQ(machine.requests, std::vector<std::string>{"MO5"});
+  EXPECT_EQ(machine.framesReceived, 128);
+  EXPECT_TRUE(machine.checkByteReceived);
+  EXPECT_TRUE(disabledDuringBlocks);
+  // The image went out over the dialog's link, right after the request.
+  ASSERT_GE(serial.sent.size(), 7u);
+  EXPECT_EQ(std::string(serial.sent.begin() + 3, serial.sent.begin() + 7), "Mod5");
+  EXPECT_EQ(serial.sent.size(), 3u + 128u * 257u + 1u);
+
+  EXPECT_EQ(window->Status(), " flash: completed");
+  EXPECT_EQ(window->progressPos, 0);
+  EXPECT_TRUE(AllFiveAre(true));
+  const auto history = window->StatusHistory();
+  std::vector<std::string> phases;
+  for (const std::string& text : history) {
+    if (phases.empty() || phases.back() != text) phases.push_back(text);
+  }
+  EXPECT_EQ(phases,
+            (std::vector<std::string>{" flash: query system...", " flash: start...",
+                                      " flash: wait for success message...", " flash: completed"}));
+}
+
+TEST_F(FlashThroughDialogTest, BusyStateSwitchesTheFiveControlsInOrder) {
+  Prepare();
+  FakeMachine machine(serial, "MO5OK1", 128);
+  dialog->FlashTransfer();
+  EXPECT_EQ(EnableCalls(), (std::vector<std::string>{"EnableItem 1025 off", "EnableItem 1027 off",
+                                                     "EnableItem 1026 off", "EnableItem 1048 off",
+                                                     "EnableItem 1032 off", "EnableItem 1025 on",
+                                                     "EnableItem 1027 on", "EnableItem 1026 on",
+                                                     "EnableItem 1048 on", "EnableItem 1032 on"}));
+}
+
+TEST_F(FlashThroughDialogTest, SameImageCanBeSentAgain) {
+  Prepare();
+  for (int run = 0; run < 2; ++run) {
+    FakeMachine machine(serial, "MO5OK1", 128);
+    EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed) << run;
+    EXPECT_EQ(machine.framesReceived, 128) << run;
+  }
+  EXPECT_EQ(image.target, FirmwareTarget::Module5);
+}
+
+TEST_F(MainDialogTest, NothingLoadedNothingHappens) {
+  SetPorts({3});
+  Start();
+  Choose("COM3");
+  window->calls.clear();
+  serial.sent.clear();
+  EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::NotStarted);
+  EXPECT_TRUE(window->calls.empty());
+  EXPECT_TRUE(serial.sent.empty());
+  EXPECT_EQ(window->Status(), " COM3 connected");
+}
+
+TEST_F(FlashThroughDialogTest, DeviceChangeInsideTheTransferKeepsAListedLink) {
+  Prepare();
+  FakeMachine machine(serial, "MO5OK1", 128);
+  machine.requestAnswers = {"MO5??"};  // unexpected: the transfer lets messages run
+  window->onPump = [&] {
+    SetPorts({1, 2, 3});
+    dialog->OnDeviceChange();
+  };
+  EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
+  EXPECT_EQ(window->pumps, 1);
+  EXPECT_EQ(machine.requests, (std::vector<std::string>{"MO5", "MO5"}));
+  EXPECT_EQ(window->SelectedText(), "COM3  (Serial2)");
+  EXPECT_EQ(window->selection, 2);
+  EXPECT_EQ(dialog->connectionId, 0x103);
+  EXPECT_EQ(window->Status(), " flash: completed");
+  EXPECT_TRUE(AllFiveAre(true));
+}
+
+TEST_F(FlashThroughDialogTest, LinkClosedInsideTheTransferEndsItWithoutAnswer) {
+  SteppingClock stepping(clock);  // reads with no link open move no other clock
+  platformClock = &stepping;
+  Prepare();
+  FakeMachine machine(serial, "MO5OK1", 128);
+  machine.requestAnswers = {"MO5??"};
+  window->onPump = [&] {
+    SetPorts({1});  // COM3 is gone
+    dialog->OnDeviceChange();
+  };
+  EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::NoAnswer);
+  EXPECT_EQ(machine.requests, std::vector<std::string>{"MO5"}) << "nothing sent without a link";
+  EXPECT_EQ(dialog->connectionId, kNoConnection);
+  EXPECT_FALSE(serial.open);
+  EXPECT_EQ(window->Status(), " flash: no answer");
+  EXPECT_EQ(window->progressPos, 0);
+  EXPECT_TRUE(AllFiveAre(true));
+  dialog.reset();  // before the clock it reads goes out of scope
+}
+
+TEST_F(FlashThroughDialogTest, CancelInsideTheTransferEndsTheDialogOnlyAfterIt) {
+  Prepare();
+  FakeMachine machine(serial, "MO5OK1", 128);
+  machine.requestAnswers = {"MO5??"};
+  window->onPump = [&] { window->EndDialog(2); };  // Escape, handled by the window layer
+  EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
+  EXPECT_EQ(window->endResult, 2);
+  EXPECT_EQ(machine.framesReceived, 128);
+  dialog->OnDestroy();
+  EXPECT_EQ(settings.values[kComSettingName], 0x103);
+  EXPECT_FALSE(serial.open);
+}
+
+}  // namespace
+}  // namespace loadwing::testing::main_dialog_tests
