@@ -1,0 +1,230 @@
+#include <ftdi.h>
+#include <libusb.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <functional>
+
+#include "link/libftdi_d2xx.h"
+
+namespace loadwing {
+
+namespace {
+
+constexpr FtStatus kFtInvalidHandle = 1;
+constexpr FtStatus kFtIoError = 4;
+constexpr FtStatus kFtInvalidParameter = 6;
+constexpr std::uint16_t kFtdiVendorId = 0x0403;
+// Enough for several seconds of input at the link's speed; beyond it the chip's own buffer
+// and USB flow control hold the rest.
+constexpr std::size_t kMaxBuffered = 64 * 1024;
+constexpr int kFetchChunk = 4096;
+// A fetch with nothing received returns after the chip's latency timer; this only bounds a
+// device that stops answering.
+constexpr int kUsbReadTimeoutMs = 100;
+
+// Runs fn with the attached FTDI devices of ctx's USB context, in bus order. False when USB
+// cannot be enumerated at all.
+bool WithFtdiDevices(ftdi_context* ctx,
+                     const std::function<void(const std::vector<libusb_device*>&)>& fn) {
+  libusb_device** list = nullptr;
+  const ssize_t count = libusb_get_device_list(ctx->usb_ctx, &list);
+  if (count < 0) return false;
+  std::vector<libusb_device*> devices;
+  for (ssize_t i = 0; i < count; ++i) {
+    libusb_device_descriptor descriptor{};
+    if (libusb_get_device_descriptor(list[i], &descriptor) == 0 &&
+        descriptor.idVendor == kFtdiVendorId) {
+      devices.push_back(list[i]);
+    }
+  }
+  fn(devices);
+  libusb_free_device_list(list, 1);
+  return true;
+}
+
+struct ContextDeleter {
+  void operator()(ftdi_context* ctx) const { ftdi_free(ctx); }
+};
+using ContextPtr = std::unique_ptr<ftdi_context, ContextDeleter>;
+
+}  // namespace
+
+struct LibFtdiD2xx::Device {
+  ContextPtr ctx;
+  std::vector<std::uint8_t> received;
+};
+
+LibFtdiD2xx::LibFtdiD2xx() = default;
+
+LibFtdiD2xx::~LibFtdiD2xx() {
+  for (auto& device : open_) ftdi_usb_close(device->ctx.get());
+}
+
+FtStatus LibFtdiD2xx::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
+  const bool countOnly = flags == kFtListNumberOnly;
+  const bool descriptions = flags == (kFtListAll | kFtOpenByDescription);
+  if ((!countOnly && !descriptions) || arg1 == nullptr) return kFtInvalidParameter;
+
+  ContextPtr ctx(ftdi_new());
+  if (!ctx) {
+    // No USB support on this machine at all: no device is attached.
+    if (countOnly) *static_cast<std::uint32_t*>(arg1) = 0;
+    if (descriptions && arg2) *static_cast<std::uint32_t*>(arg2) = 0;
+    return kFtOk;
+  }
+
+  std::uint32_t listed = 0;
+  const bool ok = WithFtdiDevices(ctx.get(), [&](const std::vector<libusb_device*>& devices) {
+    if (countOnly) {
+      listed = static_cast<std::uint32_t>(devices.size());
+      return;
+    }
+    char** buffers = static_cast<char**>(arg1);
+    for (std::size_t i = 0; i < devices.size() && buffers[i] != nullptr; ++i, ++listed) {
+      char* description = buffers[i];
+      std::memset(description, 0, kFtDescriptionSize);
+      // A device whose strings cannot be read (no permission, say) lists with an empty
+      // description and so is never taken for the cable.
+      if (ftdi_usb_get_strings2(ctx.get(), devices[i], nullptr, 0, description,
+                                static_cast<int>(kFtDescriptionSize), nullptr, 0) != 0) {
+        std::memset(description, 0, kFtDescriptionSize);
+      }
+      description[kFtDescriptionSize - 1] = '\0';
+    }
+  });
+  if (!ok) return kFtIoError;
+  if (countOnly) *static_cast<std::uint32_t*>(arg1) = listed;
+  if (descriptions && arg2) *static_cast<std::uint32_t*>(arg2) = listed;
+  return kFtOk;
+}
+
+FtStatus LibFtdiD2xx::Open(int index, FtHandle* handle) {
+  if (handle == nullptr || index < 0) return kFtInvalidParameter;
+  // Each device has a context of its own: its transfers run in the USB context it was found in.
+  ContextPtr ctx(ftdi_new());
+  if (!ctx) return kFtDeviceNotFound;
+  FtStatus status = kFtDeviceNotFound;
+  const bool ok = WithFtdiDevices(ctx.get(), [&](const std::vector<libusb_device*>& devices) {
+    if (static_cast<std::size_t>(index) >= devices.size()) return;
+    status = ftdi_usb_open_dev(ctx.get(), devices[index]) == 0 ? kFtOk : kFtIoError;
+  });
+  if (!ok || status != kFtOk) return ok ? status : kFtIoError;
+  ctx->usb_read_timeout = kUsbReadTimeoutMs;
+
+  auto device = std::make_unique<Device>();
+  device->ctx = std::move(ctx);
+  *handle = device.get();
+  open_.push_back(std::move(device));
+  return kFtOk;
+}
+
+FtStatus LibFtdiD2xx::Close(FtHandle handle) {
+  const auto it = std::find_if(open_.begin(), open_.end(),
+                               [&](const auto& device) { return device.get() == handle; });
+  if (it == open_.end()) return kFtInvalidHandle;
+  // Whatever the USB layer says, the handle is gone afterwards: a refusal here would leave a
+  // device no one can close.
+  ftdi_usb_close((*it)->ctx.get());
+  open_.erase(it);
+  return kFtOk;
+}
+
+LibFtdiD2xx::Device* LibFtdiD2xx::Find(FtHandle handle) {
+  for (auto& device : open_) {
+    if (device.get() == handle) return device.get();
+  }
+  return nullptr;
+}
+
+bool LibFtdiD2xx::Fetch(Device& device) {
+  if (device.received.size() >= kMaxBuffered) return true;
+  unsigned char chunk[kFetchChunk];
+  const std::size_t room = kMaxBuffered - device.received.size();
+  const int wanted = static_cast<int>(std::min<std::size_t>(room, sizeof chunk));
+  const int got = ftdi_read_data(device.ctx.get(), chunk, wanted);
+  if (got < 0) return false;
+  device.received.insert(device.received.end(), chunk, chunk + got);
+  return true;
+}
+
+FtStatus LibFtdiD2xx::GetQueueStatus(FtHandle handle, std::uint32_t* queued) {
+  if (queued == nullptr) return kFtInvalidParameter;
+  *queued = 0;
+  Device* device = Find(handle);
+  if (!device) return kFtInvalidHandle;
+  const bool ok = Fetch(*device);
+  *queued = static_cast<std::uint32_t>(device->received.size());
+  return ok ? kFtOk : kFtIoError;
+}
+
+FtStatus LibFtdiD2xx::Read(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* got) {
+  if (got == nullptr || (buffer == nullptr && n > 0)) return kFtInvalidParameter;
+  *got = 0;
+  Device* device = Find(handle);
+  if (!device) return kFtInvalidHandle;
+  bool ok = true;
+  if (device->received.size() < n) ok = Fetch(*device);
+  const std::size_t take = std::min<std::size_t>(n, device->received.size());
+  std::memcpy(buffer, device->received.data(), take);
+  device->received.erase(device->received.begin(),
+                         device->received.begin() + static_cast<std::ptrdiff_t>(take));
+  *got = static_cast<std::uint32_t>(take);
+  return ok ? kFtOk : kFtIoError;
+}
+
+FtStatus LibFtdiD2xx::Write(FtHandle handle, void* buffer, std::uint32_t n,
+                            std::uint32_t* written) {
+  if (written == nullptr || (buffer == nullptr && n > 0)) return kFtInvalidParameter;
+  *written = 0;
+  Device* device = Find(handle);
+  if (!device) return kFtInvalidHandle;
+  const int size = static_cast<int>(std::min<std::uint32_t>(n, INT_MAX));
+  const int sent =
+      ftdi_write_data(device->ctx.get(), static_cast<const unsigned char*>(buffer), size);
+  if (sent < 0) return kFtIoError;
+  *written = static_cast<std::uint32_t>(sent);
+  return kFtOk;
+}
+
+FtStatus LibFtdiD2xx::SetBaudRate(FtHandle handle, std::uint32_t baud) {
+  Device* device = Find(handle);
+  if (!device) return kFtInvalidHandle;
+  if (baud == 0 || baud > INT_MAX) return kFtInvalidParameter;
+  return ftdi_set_baudrate(device->ctx.get(), static_cast<int>(baud)) == 0 ? kFtOk : kFtIoError;
+}
+
+FtStatus LibFtdiD2xx::SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
+                                             std::uint8_t stopBits, std::uint8_t parity) {
+  Device* device = Find(handle);
+  if (!device) return kFtInvalidHandle;
+  ftdi_bits_type bits;
+  switch (wordLength) {
+    case 7:
+      bits = BITS_7;
+      break;
+    case 8:
+      bits = BITS_8;
+      break;
+    default:
+      return kFtInvalidParameter;
+  }
+  ftdi_stopbits_type stop;
+  switch (stopBits) {
+    case 0:
+      stop = STOP_BIT_1;
+      break;
+    case 2:
+      stop = STOP_BIT_2;
+      break;
+    default:
+      return kFtInvalidParameter;
+  }
+  static constexpr ftdi_parity_type kParities[] = {NONE, ODD, EVEN, MARK, SPACE};
+  if (parity >= std::size(kParities)) return kFtInvalidParameter;
+  return ftdi_set_line_property(device->ctx.get(), bits, stop, kParities[parity]) == 0 ? kFtOk
+                                                                                       : kFtIoError;
+}
+
+}  // namespace loadwing

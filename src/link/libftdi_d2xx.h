@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "link/d2xx.h"
+
+namespace loadwing {
+
+// The D2XX table over libftdi1, for Linux: FTDI devices (vendor 0x0403, any product) are
+// listed in USB bus order, and a device's index in that listing is the index Open takes.
+// libftdi has no receive-queue query, so each open device keeps the bytes it has fetched from
+// the chip until they are read.
+class LibFtdiD2xx final : public D2xx {
+ public:
+  LibFtdiD2xx();
+  ~LibFtdiD2xx() override;
+  LibFtdiD2xx(const LibFtdiD2xx&) = delete;
+  LibFtdiD2xx& operator=(const LibFtdiD2xx&) = delete;
+
+  FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
+  FtStatus Open(int index, FtHandle* handle) override;
+  FtStatus Close(FtHandle handle) override;
+  FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* got) override;
+  FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* written) override;
+  FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override;
+  FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
+                                  std::uint8_t parity) override;
+  FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) override;
+
+ private:
+  struct Device;
+  Device* Find(FtHandle handle);
+  // Fetches what the chip has received into the device's buffer; false on a USB error.
+  bool Fetch(Device& device);
+
+  // Handles given out and not yet closed; a handle not in here is never dereferenced.
+  std::vector<std::unique_ptr<Device>> open_;
+};
+
+}  // namespace loadwing
