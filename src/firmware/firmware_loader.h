@@ -1,7 +1,10 @@
 #pragma once
+#include <cstddef>
 #include <string>
 
+#include "firmware/firmware_file.h"
 #include "firmware/firmware_image.h"
+#include "firmware/record_decoders.h"
 
 namespace loadwing {
 
@@ -12,9 +15,24 @@ struct LoadOutcome {
   std::string statusText;
 };
 
+// The largest S-record file taken, and the size of the buffer it is read into.
+inline constexpr std::size_t kSRecordTextBufferSize = 401408;
+
+// The text after the last "." of the file name in path (either slash separates folders), empty
+// when the name has no ".".
+std::string FirmwareFileExtension(const std::string& path);
+
+// True when path is read as S-records: its extension is "mot" in any letter case.
+bool IsSRecordFile(const std::string& path);
+
 // Reads the file at path into image by the loading rules: ".mot" in any letter case is read as
 // S-records, anything else as Intel HEX. Sets image.target to the outcome's target. A failure
 // before decoding leaves image.data untouched. The file is closed on every path.
 LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image);
+
+// The same, with S-record files opened through files; statistics, when given, receives what the
+// Intel HEX decoder came across (it is left alone for S-record files).
+LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image,
+                             FirmwareFileSystem& files, IntelHexStatistics* statistics = nullptr);
 
 }  // namespace loadwing

@@ -1,0 +1,30 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace loadwing {
+
+// One S-record file opened for reading. Destroying it closes the file, so every path out of a
+// load closes what it opened.
+class FirmwareFile {
+ public:
+  virtual ~FirmwareFile() = default;
+  // The file's size as two 32-bit halves, as the platform reports it. False if it cannot tell.
+  virtual bool Size(std::uint32_t& low, std::uint32_t& high) = 0;
+  // One read of up to size bytes into buffer; got is what arrived. False on a failed read.
+  virtual bool Read(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) = 0;
+};
+
+// Opens firmware files. Tests put their own in to make each step fail.
+class FirmwareFileSystem {
+ public:
+  virtual ~FirmwareFileSystem() = default;
+  // Opens path, exactly as given, for sequential reading; null when it cannot be opened.
+  virtual std::unique_ptr<FirmwareFile> Open(const std::string& path) = 0;
+};
+
+// The platform's own file access.
+FirmwareFileSystem& PlatformFirmwareFileSystem();
+
+}  // namespace loadwing

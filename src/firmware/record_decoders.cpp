@@ -1,0 +1,173 @@
+#include "firmware/record_decoders.h"
+
+#include <algorithm>
+
+namespace loadwing {
+
+#ifdef LOADWING_FUZZ_CHECKSUM_SWITCH
+bool fuzzIgnoreChecksums = false;
+#endif
+
+namespace {
+
+constexpr std::size_t kIntelHexResetSize = 65536;
+constexpr std::uint32_t kLargestCount = 255;
+// The highest Intel HEX offset is 0xFFFF + 254: it must stay inside the image.
+static_assert(kFirmwareImageSize >= kIntelHexResetSize + kLargestCount);
+
+bool ChecksumsChecked() {
+#ifdef LOADWING_FUZZ_CHECKSUM_SWITCH
+  return !fuzzIgnoreChecksums;
+#else
+  return true;
+#endif
+}
+
+unsigned DigitValue(char c) {
+  unsigned code = static_cast<unsigned char>(c);
+  if (code >= 0x61 && code <= 0x7A) code -= 0x20;
+  return code < 0x3A ? code - 0x30 : code - 0x37;
+}
+
+bool ReadPair(std::istream& stream, std::uint8_t& byte) {
+  char high = 0;
+  char low = 0;
+  if (!stream.get(high) || !stream.get(low)) return false;
+  byte = HexPairToByte(high, low);
+  return true;
+}
+
+// Reads the S-record text; its end (a zero byte or the buffer's end) is sticky, so every read
+// after it fails too and nothing past the buffer is touched.
+class TextCursor {
+ public:
+  TextCursor(const char* text, std::size_t capacity) : text_(text), capacity_(capacity) {}
+
+  bool Next(char& c) {
+    if (pos_ >= capacity_ || text_[pos_] == '\0') return false;
+    c = text_[pos_++];
+    return true;
+  }
+  bool Pair(std::uint8_t& byte) {
+    char high = 0;
+    char low = 0;
+    if (!Next(high) || !Next(low)) return false;
+    byte = HexPairToByte(high, low);
+    return true;
+  }
+
+ private:
+  const char* text_;
+  std::size_t capacity_;
+  std::size_t pos_ = 0;
+};
+
+void NoteIntelHexType(IntelHexStatistics& statistics, std::uint8_t type) {
+  if (type == 0x00) {
+    ++statistics.dataRecords;
+  } else if (type >= 0x02 && type <= 0x05) {
+    ++statistics.addressRecords;
+  } else {
+    ++statistics.otherRecords;
+  }
+}
+
+}  // namespace
+
+std::uint8_t HexPairToByte(char high, char low) {
+  return static_cast<std::uint8_t>((DigitValue(high) * 16 + DigitValue(low)) & 0xFFu);
+}
+
+DecodeResult DecodeIntelHex(std::istream& stream, FirmwareImage& image,
+                            IntelHexStatistics* statistics) {
+  std::fill_n(image.data.begin(), kIntelHexResetSize, std::uint8_t{0xFF});
+  for (;;) {
+    char c = 0;
+    do {
+      if (!stream.get(c)) return DecodeResult::TextEnded;
+    } while (c != ':');
+
+    std::uint8_t count = 0;
+    if (!ReadPair(stream, count)) return DecodeResult::TextEnded;
+    if (count == 0) return DecodeResult::Complete;
+    std::uint8_t addressHigh = 0;
+    std::uint8_t addressLow = 0;
+    std::uint8_t type = 0;
+    if (!ReadPair(stream, addressHigh) || !ReadPair(stream, addressLow) ||
+        !ReadPair(stream, type)) {
+      return DecodeResult::TextEnded;
+    }
+    if (type == 0x01) return DecodeResult::Complete;
+    if (statistics) NoteIntelHexType(*statistics, type);
+
+    const std::size_t address = addressHigh * 256u + addressLow;
+    std::uint8_t sum = static_cast<std::uint8_t>(count + addressHigh + addressLow + type);
+    for (std::size_t i = 0; i < count; ++i) {
+      std::uint8_t byte = 0;
+      if (!ReadPair(stream, byte)) return DecodeResult::TextEnded;
+      image.data[address + i] = byte;
+      sum = static_cast<std::uint8_t>(sum + byte);
+      if (statistics) {
+        statistics->highestAddress =
+            std::max(statistics->highestAddress, static_cast<std::int32_t>(address + i));
+      }
+    }
+    std::uint8_t checksum = 0;
+    if (!ReadPair(stream, checksum)) return DecodeResult::TextEnded;
+    sum = static_cast<std::uint8_t>(sum + checksum);
+    if (sum != 0 && ChecksumsChecked()) return DecodeResult::ChecksumMismatch;
+  }
+}
+
+DecodeResult DecodeSRecords(const char* text, std::size_t capacity, FirmwareImage& image) {
+  std::fill(image.data.begin(), image.data.end(), std::uint8_t{0xFF});
+  TextCursor cursor(text, capacity);
+  bool haveBase = false;
+  std::uint32_t base = 0;
+  for (;;) {
+    char c = 0;
+    if (!cursor.Next(c)) return DecodeResult::TextEnded;
+    if (c != 'S') continue;
+    char type = 0;
+    if (!cursor.Next(type)) return DecodeResult::TextEnded;
+    if (type == '8') return DecodeResult::Complete;
+    if (type != '2') continue;
+
+    std::uint8_t count = 0;
+    if (!cursor.Pair(count)) return DecodeResult::TextEnded;
+    // The count covers three address bytes and the checksum: less cannot be a record.
+    if (count < 4) return DecodeResult::RecordOutOfRange;
+    std::uint8_t a1 = 0;
+    std::uint8_t a2 = 0;
+    std::uint8_t a3 = 0;
+    if (!cursor.Pair(a1) || !cursor.Pair(a2) || !cursor.Pair(a3)) {
+      return DecodeResult::TextEnded;
+    }
+    const std::uint32_t address = a1 * 65536u + a2 * 256u + a3;
+    if (!haveBase) {
+      base = address;
+      haveBase = true;
+    }
+    const std::size_t length = count - 4u;
+    const std::size_t offset = address - base;  // meaningful only when address >= base
+    const bool fits =
+        address >= base && offset < kFirmwareImageSize && length <= kFirmwareImageSize - offset;
+
+    // A record that does not fit is still read to its end, so that a truncated or corrupt
+    // record is reported as such rather than as misplaced; none of its bytes is written.
+    std::uint8_t sum = static_cast<std::uint8_t>(count + a1 + a2 + a3);
+    for (std::size_t i = 0; i < length; ++i) {
+      std::uint8_t byte = 0;
+      if (!cursor.Pair(byte)) return DecodeResult::TextEnded;
+      if (fits) image.data[offset + i] = byte;
+      sum = static_cast<std::uint8_t>(sum + byte);
+    }
+    std::uint8_t checksum = 0;
+    if (!cursor.Pair(checksum)) return DecodeResult::TextEnded;
+    sum = static_cast<std::uint8_t>(sum + checksum);
+    if (sum != 0xFF && ChecksumsChecked()) return DecodeResult::ChecksumMismatch;
+    if (!fits) return DecodeResult::RecordOutOfRange;
+  }
+}
+
+}  // namespace loadwing

@@ -1,0 +1,353 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "firmware/firmware_loader.h"
+#include "record_text.h"
+
+namespace loadwing {
+namespace {
+
+using namespace loadwing::testing;
+namespace fs = std::filesystem;
+
+const char kError1[] = " load firmware: can't open file, error 1";
+const char kError2[] = " load firmware: can't open file, error 2";
+const char kError4[] = " load firmware: can't open file, error 4";
+const char kError5[] = " load firmware: can't open file, error 5";
+const char kError6[] = " load firmware: can't open file, error 6";
+const char kError7[] = " load firmware: can't open file, error 7";
+const char kTooBig[] = " load firmware: file is too big";
+const char kInvalid[] = " load firmware: invalid firmware file";
+const char kUnexpectedEnd[] = " load firmware: unexpected end of file";
+const char kReadError[] = " load firmware: read error";
+const char kMainLoaded[] = " firmware for Fanfolder/Crossfolder loaded";
+
+std::unique_ptr<FirmwareImage> PatternImage() {
+  auto image = std::make_unique<FirmwareImage>();
+  for (std::size_t i = 0; i < image->data.size(); ++i) {
+    image->data[i] = static_cast<std::uint8_t>(i * 7 + 3);
+  }
+  image->target = FirmwareTarget::WebC;  // as if something had been loaded before
+  return image;
+}
+
+bool HoldsPattern(const FirmwareImage& image) {
+  for (std::size_t i = 0; i < image.data.size(); ++i) {
+    if (image.data[i] != static_cast<std::uint8_t>(i * 7 + 3)) return false;
+  }
+  return true;
+}
+
+// An S-record file of exactly size bytes: the given records, then blank lines up to the size.
+std::string PaddedTo(const std::string& records, std::size_t size, const std::string& tail = "") {
+  std::string text = records;
+  text.append(size - records.size() - tail.size(), '\n');
+  return text + tail;
+}
+
+// A folder of its own under the system's temporary folder, removed with the fixture.
+class FirmwareLoaderFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    dir_ = fs::temp_directory_path() / ("loadwing_fw_" + std::to_string(random()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+  std::string Write(const std::string& name, const std::string& content) {
+    const fs::path path = dir_ / name;
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+    return path.string();
+  }
+  std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+
+  fs::path dir_;
+};
+
+// ---- extension ----
+
+TEST(FirmwareExtensionTest, MotInAnyCaseMeansSRecords) {
+  struct Case {
+    const char* path;
+    const char* extension;
+    bool sRecords;
+  };
+  const Case cases[] = {
+      {"fw.mot", "mot", true},        {"fw.MOT", "MOT", true},
+      {"fw.Mot", "Mot", true},        {"c:\\dir\\fw.mOt", "mOt", true},
+      {"/a/b.hex.mot", "mot", true},  {".mot", "mot", true},
+      {"fw.hex", "hex", false},       {"fw.HEX", "HEX", false},
+      {"fw.s19", "s19", false},       {"fw", "", false},
+      {"fw.mot.", "", false},         {"fw.mott", "mott", false},
+      {"fw.mo", "mo", false},         {"/dir.mot/fw", "", false},
+      {"c:\\dir.mot\\fw", "", false}, {"c:\\dir.x/fw.mot", "mot", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FirmwareFileExtension(c.path), c.extension) << c.path;
+    EXPECT_EQ(IsSRecordFile(c.path), c.sRecords) << c.path;
+  }
+}
+
+// ---- whole files ----
+
+struct FileCase {
+  const char* name;
+  std::string content;
+  const char* statusText;
+  FirmwareTarget target;
+};
+
+TEST_F(FirmwareLoaderFileTest, FilesEndInTheirStatusAndTarget) {
+  const std::string webC = kWebC + "\r\n" + kS8 + "\r\n";
+  const std::string mainHex = IntelRecord(0, 0, Text("WebC")) + "\r\n" + kIntelEnd + "\r\n";
+  const FileCase cases[] = {
+      {"webc.mot", webC, " firmware for WebC loaded", FirmwareTarget::WebC},
+      {"upper.MOT", S2Record(0x400, Text("Mod5xyz")) + kS8, " firmware for module 5 loaded",
+       FirmwareTarget::Module5},
+      {"mixed.Mot", S2Record(0x0, Text("CAN!")) + kS8, " firmware CAN module loaded",
+       FirmwareTarget::CanModule},
+      {"can3.mot", S2Record(0x0, Text("CAN")) + kS8, " firmware CAN module loaded",
+       FirmwareTarget::CanModule},
+      {"lower.mot", S2Record(0x0, Text("webc")) + kS8, kInvalid, FirmwareTarget::None},
+      {"blank.mot", S2Record(0x0, Text(" Mod1")) + kS8, kInvalid, FirmwareTarget::None},
+      {"mod8.mot", S2Record(0x0, Text("Mod8")) + kS8, kInvalid, FirmwareTarget::None},
+      {"late-marker.mot", S2Record(0x0, Text("xx")) + S2Record(0x2, Text("WebC")) + kS8,
+       " load firmware: invalid firmware file", FirmwareTarget::None},
+      {"no-s2.mot", "S1050000AABB95\n" + kS8, kInvalid, FirmwareTarget::None},
+      {"empty.mot", "", kError5, FirmwareTarget::None},
+      {"no-s8.mot", kWebC + "\nS9030000FC\n", kError5, FirmwareTarget::None},
+      {"bad-sum.mot", S2Record(0x0, Text("WebC"), 1) + kS8, kError6, FirmwareTarget::None},
+      {"misplaced.mot", kWebC + S2Record(0x30000, {1}) + kS8, kError7, FirmwareTarget::None},
+      {"short-count.mot", kWebC + "S2030100" + kS8, kError7, FirmwareTarget::None},
+      {"main.hex", mainHex, kMainLoaded, FirmwareTarget::FanfolderCrossfolder},
+      {"MAIN.HEX", mainHex, kMainLoaded, FirmwareTarget::FanfolderCrossfolder},
+      {"no-extension", mainHex, kMainLoaded, FirmwareTarget::FanfolderCrossfolder},
+      {"srecords.s19", webC, kUnexpectedEnd, FirmwareTarget::None},
+      {"empty.hex", "", kUnexpectedEnd, FirmwareTarget::None},
+      {"no-end.hex", IntelRecord(0, 0, {1}) + "\n", kUnexpectedEnd, FirmwareTarget::None},
+      {"bad-sum.hex", IntelRecord(0, 0, {1}, -1) + kIntelEnd, kReadError, FirmwareTarget::None},
+  };
+  for (const FileCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto image = PatternImage();
+    const LoadOutcome outcome = LoadFirmwareFile(Write(c.name, c.content), *image);
+    EXPECT_EQ(outcome.statusText, c.statusText);
+    EXPECT_EQ(outcome.target, c.target);
+    EXPECT_EQ(image->target, c.target);
+  }
+}
+
+TEST_F(FirmwareLoaderFileTest, EveryModuleMarkerNamesItsModule) {
+  for (int module = 0; module <= 7; ++module) {
+    const std::string marker = "Mod" + std::to_string(module);
+    auto image = PatternImage();
+    const LoadOutcome outcome =
+        LoadFirmwareFile(Write(marker + ".mot", S2Record(0x8000, Text(marker)) + kS8), *image);
+    EXPECT_EQ(outcome.statusText, " firmware for module " + std::to_string(module) + " loaded");
+    EXPECT_EQ(static_cast<int>(outcome.target), 10 + module);
+  }
+}
+
+TEST_F(FirmwareLoaderFileTest, MissingFilesAreNotOpenedAndLeaveTheImage) {
+  for (const char* name : {"missing.mot", "missing.hex", "missing"}) {
+    SCOPED_TRACE(name);
+    auto image = PatternImage();
+    const LoadOutcome outcome = LoadFirmwareFile(PathOf(name), *image);
+    EXPECT_EQ(outcome.statusText, kError1);
+    EXPECT_EQ(image->target, FirmwareTarget::None);
+    EXPECT_TRUE(HoldsPattern(*image));
+  }
+}
+
+TEST_F(FirmwareLoaderFileTest, AFolderIsNotOpenedAsAFile) {
+  for (const char* name : {"folder.mot", "folder.hex"}) {
+    SCOPED_TRACE(name);
+    fs::create_directories(dir_ / name);
+    auto image = PatternImage();
+    EXPECT_EQ(LoadFirmwareFile(PathOf(name), *image).statusText, kError1);
+    EXPECT_TRUE(HoldsPattern(*image));
+  }
+}
+
+TEST_F(FirmwareLoaderFileTest, SizeLimitIsInclusive) {
+  const std::string records = kWebC + "\r\n" + kS8 + "\r\n";
+  auto image = PatternImage();
+  const LoadOutcome fits =
+      LoadFirmwareFile(Write("limit.mot", PaddedTo(records, kSRecordTextBufferSize)), *image);
+  EXPECT_EQ(fits.statusText, " firmware for WebC loaded");
+
+  image = PatternImage();
+  const LoadOutcome tooBig =
+      LoadFirmwareFile(Write("over.mot", PaddedTo(records, kSRecordTextBufferSize + 1)), *image);
+  EXPECT_EQ(tooBig.statusText, kTooBig);
+  EXPECT_EQ(image->target, FirmwareTarget::None);
+  EXPECT_TRUE(HoldsPattern(*image));
+}
+
+// A file that fills the buffer has no zero after it: the buffer's end ends its text.
+TEST_F(FirmwareLoaderFileTest, FullBufferEndsAtItsEnd) {
+  struct Case {
+    const char* tail;
+    const char* statusText;
+  };
+  const Case cases[] = {
+      {"S8", " firmware for WebC loaded"},
+      {"S", kError5},
+      {"S2080100", kError5},
+      {"S20801000057656243", kError5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.tail);
+    auto image = PatternImage();
+    const std::string content = PaddedTo(kWebC + "\n", kSRecordTextBufferSize, c.tail);
+    ASSERT_EQ(content.size(), kSRecordTextBufferSize);
+    EXPECT_EQ(LoadFirmwareFile(Write("full.mot", content), *image).statusText, c.statusText);
+  }
+}
+
+TEST_F(FirmwareLoaderFileTest, IntelHexKeepsTheUpperHalfOfTheImage) {
+  auto image = PatternImage();
+  const LoadOutcome outcome =
+      LoadFirmwareFile(Write("main.hex", IntelRecord(0, 0x10, {0x42}) + kIntelEnd), *image);
+  ASSERT_EQ(outcome.target, FirmwareTarget::FanfolderCrossfolder);
+  for (std::size_t i = 0; i < kFirmwareImageSize; ++i) {
+    const std::uint8_t expected =
+        i == 0x10 ? 0x42 : (i < 0x10000 ? 0xFF : static_cast<std::uint8_t>(i * 7 + 3));
+    ASSERT_EQ(image->data[i], expected) << "offset " << i;
+  }
+}
+
+TEST_F(FirmwareLoaderFileTest, LargeIntelHexFilesHaveNoSizeLimit) {
+  std::string content;
+  const std::string record = IntelRecord(0, 0x1230, Counting(16, 0x80)) + "\r\n";
+  while (content.size() < 3'000'000) content += record;
+  content += kIntelEnd + "\r\n";
+  IntelHexStatistics statistics;
+  auto image = PatternImage();
+  const LoadOutcome outcome = LoadFirmwareFile(Write("large.hex", content), *image,
+                                               PlatformFirmwareFileSystem(), &statistics);
+  EXPECT_EQ(outcome.statusText, kMainLoaded);
+  EXPECT_EQ(statistics.dataRecords, (content.size() - kIntelEnd.size() - 2) / record.size());
+  EXPECT_EQ(statistics.highestAddress, 0x123F);
+  EXPECT_EQ(image->data[0x1230], 0x80);
+}
+
+TEST_F(FirmwareLoaderFileTest, AFailedLoadAfterASuccessfulOneGivesUpTheTarget) {
+  auto image = PatternImage();
+  ASSERT_EQ(LoadFirmwareFile(Write("good.mot", kWebC + kS8), *image).target, FirmwareTarget::WebC);
+  EXPECT_EQ(LoadFirmwareFile(Write("bad.hex", "no records"), *image).statusText, kUnexpectedEnd);
+  EXPECT_EQ(image->target, FirmwareTarget::None);
+}
+
+// ---- each step of the S-record branch made to fail ----
+
+class FakeFirmwareFiles final : public FirmwareFileSystem {
+ public:
+  class File final : public FirmwareFile {
+   public:
+    explicit File(FakeFirmwareFiles& owner) : owner_(owner) {}
+    ~File() override { ++owner_.closes; }
+    bool Size(std::uint32_t& low, std::uint32_t& high) override {
+      low = owner_.sizeLow.value_or(static_cast<std::uint32_t>(owner_.content.size()));
+      high = owner_.sizeHigh;
+      return !owner_.failSize;
+    }
+    bool Read(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) override {
+      owner_.readSizes.push_back(size);
+      got = std::min<std::uint32_t>(
+          {size, owner_.deliver.value_or(size), static_cast<std::uint32_t>(owner_.content.size())});
+      std::copy_n(owner_.content.begin(), got, buffer);
+      return !owner_.failRead;
+    }
+
+   private:
+    FakeFirmwareFiles& owner_;
+  };
+
+  std::unique_ptr<FirmwareFile> Open(const std::string& path) override {
+    openedPaths.push_back(path);
+    if (failOpen) return nullptr;
+    ++opens;
+    return std::make_unique<File>(*this);
+  }
+
+  std::string content = kWebC + kS8;
+  bool failOpen = false, failSize = false, failRead = false;
+  std::optional<std::uint32_t> sizeLow;  // a size other than the content's
+  std::uint32_t sizeHigh = 0;
+  std::optional<std::uint32_t> deliver;  // fewer bytes than asked
+  std::vector<std::string> openedPaths;
+  std::vector<std::uint32_t> readSizes;
+  int opens = 0, closes = 0;
+};
+
+struct StepCase {
+  const char* name;
+  std::function<void(FakeFirmwareFiles&)> arrange;
+  const char* statusText;
+  std::size_t reads;
+};
+
+TEST(FirmwareLoaderStepTest, EachFailingStepEndsTheLoadAndClosesTheFile) {
+  const StepCase cases[] = {
+      {"open fails", [](FakeFirmwareFiles& f) { f.failOpen = true; }, kError1, 0},
+      {"size unknown", [](FakeFirmwareFiles& f) { f.failSize = true; }, kError2, 0},
+      {"4 GiB", [](FakeFirmwareFiles& f) { f.sizeHigh = 1; }, kError2, 0},
+      {"4 GiB plus little", [](FakeFirmwareFiles& f) { f.sizeHigh = 1, f.sizeLow = 10; }, kError2,
+       0},
+      {"one byte too big", [](FakeFirmwareFiles& f) { f.sizeLow = 401409; }, kTooBig, 0},
+      {"largest low half", [](FakeFirmwareFiles& f) { f.sizeLow = 0xFFFFFFFFu; }, kTooBig, 0},
+      {"read fails", [](FakeFirmwareFiles& f) { f.failRead = true; }, kError4, 1},
+      {"short read", [](FakeFirmwareFiles& f) { f.deliver = 5; }, kError4, 1},
+      {"nothing read", [](FakeFirmwareFiles& f) { f.deliver = 0; }, kError4, 1},
+      {"file shrank", [](FakeFirmwareFiles& f) { f.sizeLow = 1000; }, kError4, 1},
+  };
+  for (const StepCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFirmwareFiles files;
+    c.arrange(files);
+    auto image = PatternImage();
+    const LoadOutcome outcome = LoadFirmwareFile("c:\\fw\\x.mot", *image, files);
+    EXPECT_EQ(outcome.statusText, c.statusText);
+    EXPECT_EQ(outcome.target, FirmwareTarget::None);
+    EXPECT_EQ(image->target, FirmwareTarget::None);
+    EXPECT_TRUE(HoldsPattern(*image));
+    EXPECT_EQ(files.readSizes.size(), c.reads);
+    EXPECT_EQ(files.closes, files.opens);
+  }
+}
+
+TEST(FirmwareLoaderStepTest, ReadsTheWholeFileOnceFromThePathAsGiven) {
+  FakeFirmwareFiles files;
+  auto image = PatternImage();
+  const LoadOutcome outcome = LoadFirmwareFile("c:\\fw\\Web C.MOT", *image, files);
+  EXPECT_EQ(outcome.statusText, " firmware for WebC loaded");
+  EXPECT_EQ(files.openedPaths, std::vector<std::string>{"c:\\fw\\Web C.MOT"});
+  EXPECT_EQ(files.readSizes,
+            std::vector<std::uint32_t>{static_cast<std::uint32_t>(files.content.size())});
+  EXPECT_EQ(files.closes, 1);
+}
+
+TEST(FirmwareLoaderStepTest, IntelHexFilesDoNotGoThroughTheSRecordFiles) {
+  FakeFirmwareFiles files;
+  auto image = PatternImage();
+  EXPECT_EQ(LoadFirmwareFile("/nonexistent/loadwing/x.hex", *image, files).statusText, kError1);
+  EXPECT_TRUE(files.openedPaths.empty());
+}
+
+}  // namespace
+}  // namespace loadwing
