@@ -1,0 +1,196 @@
+#include "sim/pty_simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+namespace loadwing::sim {
+
+namespace {
+
+speed_t SpeedOf(std::uint32_t baud) {
+  switch (baud) {
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return B38400;
+  }
+}
+
+bool MakeRaw(int fd, std::uint32_t baud) {
+  termios tio{};
+  if (tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  cfsetispeed(&tio, SpeedOf(baud));
+  cfsetospeed(&tio, SpeedOf(baud));
+  return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+void SleepLine(std::size_t n, std::uint32_t baud) {
+  const double seconds = MachineSimulator::LineSeconds(n, baud);
+  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+PtySimulator::~PtySimulator() {
+  Stop();
+}
+
+bool PtySimulator::Start(const SimulatorConfig& config, const std::string& devicePath) {
+  if (running_.load()) {
+    std::lock_guard lock(mutex_);
+    error_ = "already running";
+    return false;
+  }
+  Stop();  // a previous run that ended on its own still has a thread to join
+  std::lock_guard lock(mutex_);
+  error_.clear();
+  baud_ = config.baudRate;
+  if (devicePath.empty()) {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+      error_ = std::string("openpty: ") + std::strerror(errno);
+      return false;
+    }
+    if (!MakeRaw(slave, baud_)) {
+      error_ = std::string("raw mode: ") + std::strerror(errno);
+      close(master);
+      close(slave);
+      return false;
+    }
+    lineFd_ = master;
+    holdFd_ = slave;
+    devicePath_ = name;
+  } else {
+    const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+      error_ = devicePath + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!MakeRaw(fd, baud_ == 0 ? 38400 : baud_)) {
+      error_ = devicePath + ": raw mode: " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    lineFd_ = fd;
+    devicePath_ = devicePath;
+  }
+  fcntl(lineFd_, F_SETFL, fcntl(lineFd_, F_GETFL) | O_NONBLOCK);
+  simulator_ = std::make_unique<MachineSimulator>(config);
+  stop_ = false;
+  running_ = true;
+  thread_ = std::thread([this] { Run(); });
+  return true;
+}
+
+std::string PtySimulator::DevicePath() const {
+  std::lock_guard lock(mutex_);
+  return devicePath_;
+}
+
+std::string PtySimulator::Error() const {
+  std::lock_guard lock(mutex_);
+  return error_;
+}
+
+void PtySimulator::Stop() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard lock(mutex_);
+  if (lineFd_ >= 0) close(lineFd_);
+  if (holdFd_ >= 0) close(holdFd_);
+  lineFd_ = -1;
+  holdFd_ = -1;
+  running_ = false;
+}
+
+SimulatorReport PtySimulator::Report() const {
+  std::lock_guard lock(mutex_);
+  return simulator_ ? simulator_->Report() : SimulatorReport{};
+}
+
+bool PtySimulator::WriteAll(const std::uint8_t* data, std::size_t n) {
+  std::size_t sent = 0;
+  while (sent < n && !stop_.load()) {
+    const ssize_t w = write(lineFd_, data + sent, n - sent);
+    if (w > 0) {
+      sent += static_cast<std::size_t>(w);
+      continue;
+    }
+    if (w < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return false;
+    pollfd p{lineFd_, POLLOUT, 0};
+    poll(&p, 1, 50);
+  }
+  return sent == n;
+}
+
+void PtySimulator::Run() {
+  using Clock = std::chrono::steady_clock;
+  std::vector<std::uint8_t> buffer(4096);
+  auto lastInput = Clock::now();
+  while (!stop_.load()) {
+    pollfd p{lineFd_, POLLIN, 0};
+    const int ready = poll(&p, 1, 50);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      std::lock_guard lock(mutex_);
+      error_ = std::string("poll: ") + std::strerror(errno);
+      break;
+    }
+    if (ready == 0 || (p.revents & POLLIN) == 0) {
+      if (Clock::now() - lastInput > std::chrono::milliseconds(kIdleResetMs)) {
+        std::lock_guard lock(mutex_);
+        simulator_->Reset();
+      }
+      // A hang-up with nothing to read (a device unplugged) must not spin.
+      if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      continue;
+    }
+    const ssize_t n = read(lineFd_, buffer.data(), buffer.size());
+    if (n <= 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    lastInput = Clock::now();
+    SleepLine(static_cast<std::size_t>(n), baud_);
+    std::vector<std::uint8_t> answer;
+    {
+      std::lock_guard lock(mutex_);
+      answer = simulator_->Feed(buffer.data(), static_cast<std::size_t>(n));
+    }
+    if (answer.empty()) continue;
+    SleepLine(answer.size(), baud_);
+    if (!WriteAll(answer.data(), answer.size())) {
+      std::lock_guard lock(mutex_);
+      error_ = std::string("write: ") + std::strerror(errno);
+    }
+  }
+  running_ = false;
+}
+
+}  // namespace loadwing::sim

@@ -1,0 +1,231 @@
+// loadwing-sim: the folding machine's side of the flashing dialogue on a pseudo-terminal or a
+// serial device, for trying the loader without a machine.
+#include <CLI/CLI.hpp>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/pty_simulator.h"
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+void OnSignal(int) {
+  gStop = 1;
+}
+
+const std::map<std::string, loadwing::FirmwareTarget>& Targets() {
+  using loadwing::FirmwareTarget;
+  static const std::map<std::string, FirmwareTarget> targets = {
+      {"128", FirmwareTarget::WebC},      {"064", FirmwareTarget::FanfolderCrossfolder},
+      {"MO0", FirmwareTarget::Module0},   {"MO1", FirmwareTarget::Module1},
+      {"MO2", FirmwareTarget::Module2},   {"MO3", FirmwareTarget::Module3},
+      {"MO4", FirmwareTarget::Module4},   {"MO5", FirmwareTarget::Module5},
+      {"MO6", FirmwareTarget::Module6},   {"MO7", FirmwareTarget::Module7},
+      {"CAN", FirmwareTarget::CanModule},
+  };
+  return targets;
+}
+
+// A byte given as hexadecimal ("0A", "0x30").
+bool ParseByte(const std::string& text, std::uint8_t& out) {
+  try {
+    std::size_t used = 0;
+    const unsigned long value = std::stoul(text, &used, 16);
+    if (used != text.size() || value > 0xFF) return false;
+    out = static_cast<std::uint8_t>(value);
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// Control characters are shown as \xNN so that a machine's answer cannot steer the terminal.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[5];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+const char* EndName(loadwing::sim::TransferEnd end) {
+  using loadwing::sim::TransferEnd;
+  switch (end) {
+    case TransferEnd::Verdict:
+      return "verdict";
+    case TransferEnd::Refused:
+      return "refused";
+    case TransferEnd::BadSum:
+      return "bad sum";
+    case TransferEnd::Interrupted:
+      return "interrupted";
+  }
+  return "?";
+}
+
+void PrintTransfer(std::size_t number, const loadwing::sim::TransferRecord& r) {
+  char check[96] = "check byte: none";
+  if (r.checkByteReceived) {
+    std::snprintf(check, sizeof check, "check byte 0x%02X (own 0x%02X) %s", r.checkByte,
+                  r.computedCheckByte, r.checkByteMatched ? "matched" : "MISMATCH");
+  }
+  std::cout << "transfer " << number << ": target " << r.requestCode << ", blocks "
+            << r.blocksReceived << "/" << r.blocksExpected << ", " << check << ", verdict "
+            << (r.verdictSent.empty() ? std::string("none") : Printable(r.verdictSent)) << ", end "
+            << EndName(r.end) << std::endl;
+}
+
+// Written beside and renamed, so that a reader never sees half an image.
+bool SaveImage(const std::string& path, const std::vector<std::uint8_t>& image) {
+  const std::string partial = path + ".part";
+  {
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+    if (!out) return false;
+  }
+  return std::rename(partial.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace loadwing::sim;
+  CLI::App app{"Simulates the folding machine's side of the flashing dialogue."};
+  std::string device;
+  std::string target = "any";
+  std::string request = "ready";
+  std::string eraseCode = "0A";
+  std::string eraseChar = "X";
+  bool eraseShort = false;
+  std::string unexpected = "?";
+  std::uint32_t unexpectedCount = 0;
+  std::int64_t refuseBlock = -1;
+  std::string refuseByte = "30";
+  std::string badSumByte = "30";
+  std::string verdict = "auto";
+  std::string verdictText;
+  std::uint32_t baud = 0;
+  std::uint32_t transfers = 0;
+  std::string saveImage;
+
+  app.add_option("--device", device, "serial device to serve (default: create a pty)");
+  app.add_option("--target", target, "controller to answer for: any, 128, 064, MO0..MO7, CAN");
+  app.add_option("--request", request, "answer to the request: ready, erase, unexpected, silent");
+  app.add_option("--erase-code", eraseCode, "erase error code byte, hexadecimal");
+  app.add_option("--erase-char", eraseChar, "erase error character");
+  app.add_flag("--erase-short", eraseShort, "erase error answer of the prefix only");
+  app.add_option("--unexpected", unexpected, "the unexpected answer text");
+  app.add_option("--unexpected-count", unexpectedCount,
+                 "answer unexpectedly this many times, then ready (0: always)");
+  app.add_option("--refuse-block", refuseBlock, "0-based block to refuse");
+  app.add_option("--refuse-byte", refuseByte, "answer to the refused block, hex, or 'silent'");
+  app.add_option("--bad-sum-byte", badSumByte, "answer to a frame with a wrong sum, hex");
+  app.add_option("--verdict", verdict, "verdict: auto (SUCCES/CSFAIL), silent, or any other text");
+  app.add_option("--baud", baud, "pace the line at this baud rate (10 bits a byte)");
+  app.add_option("--transfers", transfers, "exit after this many transfers (0: run until killed)");
+  app.add_option("--save-image", saveImage,
+                 "write the bytes of the accepted blocks to this file after each transfer");
+  CLI11_PARSE(app, argc, argv);
+
+  SimulatorConfig config;
+  if (target != "any") {
+    const auto it = Targets().find(target);
+    if (it == Targets().end()) {
+      std::cerr << "loadwing-sim: unknown target " << target << "\n";
+      return 2;
+    }
+    config.target = it->second;
+  }
+  const std::map<std::string, RequestReply> replies = {{"ready", RequestReply::Ready},
+                                                       {"erase", RequestReply::EraseError},
+                                                       {"unexpected", RequestReply::Unexpected},
+                                                       {"silent", RequestReply::Silent}};
+  const auto reply = replies.find(request);
+  if (reply == replies.end()) {
+    std::cerr << "loadwing-sim: unknown --request " << request << "\n";
+    return 2;
+  }
+  config.request = reply->second;
+  std::uint8_t code = 0;
+  if (!ParseByte(eraseCode, code) || eraseChar.size() > 1) {
+    std::cerr << "loadwing-sim: --erase-code takes a hex byte, --erase-char one character\n";
+    return 2;
+  }
+  config.eraseDetail =
+      eraseShort ? std::string() : std::string(1, static_cast<char>(code)) + eraseChar;
+  config.unexpectedAnswer = unexpected;
+  config.unexpectedCount = unexpectedCount;
+  if (refuseBlock >= 0) config.refuseBlock = static_cast<std::uint32_t>(refuseBlock);
+  std::uint8_t byte = 0;
+  if (refuseByte == "silent") {
+    config.refuseByte.reset();
+  } else if (ParseByte(refuseByte, byte)) {
+    config.refuseByte = byte;
+  } else {
+    std::cerr << "loadwing-sim: --refuse-byte takes a hex byte or 'silent'\n";
+    return 2;
+  }
+  if (!ParseByte(badSumByte, config.badSumByte)) {
+    std::cerr << "loadwing-sim: --bad-sum-byte takes a hex byte\n";
+    return 2;
+  }
+  if (verdict == "auto") {
+    config.verdict = VerdictReply::Auto;
+  } else if (verdict == "silent") {
+    config.verdict = VerdictReply::Silent;
+  } else {
+    config.verdict = VerdictReply::Text;
+    config.verdictText = verdict;
+  }
+  config.baudRate = baud;
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+
+  PtySimulator simulator;
+  if (!simulator.Start(config, device)) {
+    std::cerr << "loadwing-sim: " << simulator.Error() << "\n";
+    return 1;
+  }
+  std::cout << "device: " << simulator.DevicePath() << std::endl;
+
+  std::size_t printed = 0;
+  int status = 0;
+  while (!gStop) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const SimulatorReport report = simulator.Report();
+    // Saved before the transfer's line is printed: whoever waits for the line finds the file.
+    if (!saveImage.empty() && printed < report.transfers.size() &&
+        !SaveImage(saveImage, report.image)) {
+      std::cerr << "loadwing-sim: cannot write " << saveImage << "\n";
+    }
+    for (; printed < report.transfers.size(); ++printed)
+      PrintTransfer(printed + 1, report.transfers[printed]);
+    if (transfers != 0 && printed >= transfers) {
+      // Closing the pty at once would drop the verdict before the host has read it.
+      std::this_thread::sleep_for(std::chrono::seconds(1));
+      break;
+    }
+    if (!simulator.Running()) {
+      std::cerr << "loadwing-sim: " << simulator.Error() << "\n";
+      status = 1;
+      break;
+    }
+  }
+  simulator.Stop();
+  return status;
+}

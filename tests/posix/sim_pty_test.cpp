@@ -1,0 +1,103 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "app/clock.h"
+#include "fakes/fake_d2xx.h"
+#include "fakes/fake_status_view.h"
+#include "flash/flash_transfer.h"
+#include "link/link_io.h"
+#include "link/posix_serial_port.h"
+#include "link/usb_link.h"
+#include "sim/pty_simulator.h"
+
+namespace loadwing::sim {
+namespace {
+
+// Reads until n bytes came or the line stayed silent for two seconds.
+std::string ReadAnswer(int fd, std::size_t n) {
+  std::string answer;
+  while (answer.size() < n) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, 2000) <= 0) break;
+    char buffer[64];
+    const ssize_t got = read(fd, buffer, std::min(sizeof buffer, n - answer.size()));
+    if (got <= 0) break;
+    answer.append(buffer, static_cast<std::size_t>(got));
+  }
+  return answer;
+}
+
+TEST(PtySimulatorTest, AnswersARequestOnItsPseudoTerminalAndStops) {
+  PtySimulator simulator;
+  SimulatorConfig config;
+  config.target = FirmwareTarget::Module3;
+  ASSERT_TRUE(simulator.Start(config)) << simulator.Error();
+  EXPECT_TRUE(simulator.Running());
+  EXPECT_FALSE(simulator.Start(config));  // one run at a time
+  const std::string path = simulator.DevicePath();
+  ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
+
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(fd, &tio), 0);
+  cfmakeraw(&tio);
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+  ASSERT_EQ(write(fd, "MO3", 3), 3);
+  EXPECT_EQ(ReadAnswer(fd, 6), "MO3OK1");
+  close(fd);
+
+  EXPECT_EQ(simulator.Report().requests, 1u);
+  EXPECT_EQ(simulator.Report().phase, SimulatorPhase::ReceiveBlocks);
+  simulator.Stop();
+  EXPECT_FALSE(simulator.Running());
+  simulator.Stop();  // twice is harmless
+}
+
+TEST(PtySimulatorTest, RefusesADeviceThatCannotBeOpened) {
+  PtySimulator simulator;
+  EXPECT_FALSE(simulator.Start(SimulatorConfig{}, "/nonexistent/tty"));
+  EXPECT_NE(simulator.Error().find("/nonexistent/tty"), std::string::npos);
+  EXPECT_FALSE(simulator.Running());
+}
+
+// The whole dialogue through the real POSIX serial port layer, on the real clock: only the
+// outcome and the bytes are checked, never the time it took.
+TEST(PtySimulatorTest, TakesAWholeTransferThroughThePosixSerialPort) {
+  PtySimulator simulator;
+  ASSERT_TRUE(simulator.Start(SimulatorConfig{})) << simulator.Error();
+  PosixSerialPort serial;
+  ASSERT_TRUE(serial.Open(simulator.DevicePath()));
+  ASSERT_TRUE(serial.SetCommState(SerialLineSettings{}));
+  ASSERT_TRUE(serial.SetCommTimeouts(SerialTimeouts{}));
+  testing::FakeD2xx d2xx;
+  UsbLink usb(d2xx);
+  testing::FakeStatusView view;
+  SystemClock clock;
+  const ConnectionId connectionId = SerialConnection(3);
+  LinkIo link(connectionId, serial, usb, view, clock);
+
+  FirmwareImage image;
+  for (std::size_t i = 0; i < image.data.size(); ++i)
+    image.data[i] = static_cast<std::uint8_t>(i * 31 + (i >> 8));
+  image.target = FirmwareTarget::CanModule;
+  EXPECT_EQ(FlashTransfer(image, link, view, clock), FlashOutcome::Completed);
+  EXPECT_EQ(view.statusText, " flash: completed");
+  serial.Close();
+
+  const SimulatorReport report = simulator.Report();
+  ASSERT_EQ(report.transfers.size(), 1u);
+  EXPECT_EQ(report.transfers[0].requestCode, "CAN");
+  EXPECT_TRUE(report.transfers[0].checkByteMatched);
+  ASSERT_EQ(report.image.size(), 32768u);
+  EXPECT_TRUE(std::equal(report.image.begin(), report.image.end(), image.data.begin()));
+  simulator.Stop();
+}
+
+}  // namespace
+}  // namespace loadwing::sim
