@@ -29,7 +29,31 @@ unsigned DigitValue(char c) {
   return code < 0x3A ? code - 0x30 : code - 0x37;
 }
 
-bool ReadPair(std::istream& stream, std::uint8_t& byte) {
+// Characters straight from the stream's buffer, one at a time: istream::get builds a sentry for
+// every character, which cost more than the decoding itself. The stream's state ends as get
+// would leave it.
+class StreamChars {
+ public:
+  explicit StreamChars(std::istream& stream)
+      : stream_(stream), buffer_(stream.good() ? stream.rdbuf() : nullptr) {}
+  bool get(char& c) {
+    using Traits = std::istream::traits_type;
+    const Traits::int_type next = buffer_ ? buffer_->sbumpc() : Traits::eof();
+    if (Traits::eq_int_type(next, Traits::eof())) {
+      stream_.setstate(buffer_ ? std::ios::eofbit | std::ios::failbit : std::ios::failbit);
+      buffer_ = nullptr;
+      return false;
+    }
+    c = Traits::to_char_type(next);
+    return true;
+  }
+
+ private:
+  std::istream& stream_;
+  std::streambuf* buffer_;
+};
+
+bool ReadPair(StreamChars& stream, std::uint8_t& byte) {
   char high = 0;
   char low = 0;
   if (!stream.get(high) || !stream.get(low)) return false;
@@ -78,8 +102,9 @@ std::uint8_t HexPairToByte(char high, char low) {
   return static_cast<std::uint8_t>((DigitValue(high) * 16 + DigitValue(low)) & 0xFFu);
 }
 
-DecodeResult DecodeIntelHex(std::istream& stream, FirmwareImage& image,
+DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
                             IntelHexStatistics* statistics) {
+  StreamChars stream(input);
   std::fill_n(image.data.begin(), kIntelHexResetSize, std::uint8_t{0xFF});
   for (;;) {
     char c = 0;

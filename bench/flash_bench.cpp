@@ -1,0 +1,186 @@
+// One real transfer over a pseudo-terminal into the simulated machine, paced at the line's baud
+// rate, timed block by block on the host's side. What a block costs beyond the line (its 257-byte
+// frame and the 1-byte acknowledgement at 10 bits a byte, plus the drain's one 15 ms read limit)
+// is the host's overhead. CPU time is the host thread's own; the simulator runs in another.
+//
+// Usage: flash_bench TARGET [BAUD]   (TARGET: module, main, webc)
+// Prints one line: key=value pairs, for bench/run.sh.
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/clock.h"
+#include "app/status_view.h"
+#include "flash/flash_transfer.h"
+#include "link/connection.h"
+#include "link/d2xx.h"
+#include "link/link_io.h"
+#include "link/posix_serial_port.h"
+#include "link/serial_connect.h"
+#include "link/usb_link.h"
+#include "sim/machine_simulator.h"
+#include "sim/pty_simulator.h"
+
+using namespace loadwing;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+// No cable here: every call fails.
+class NoD2xx final : public D2xx {
+ public:
+  FtStatus ListDevices(void*, void*, std::uint32_t) override { return kFtOtherError; }
+  FtStatus Open(int, FtHandle*) override { return kFtOtherError; }
+  FtStatus Close(FtHandle) override { return kFtOtherError; }
+  FtStatus Read(FtHandle, void*, std::uint32_t, std::uint32_t*) override { return kFtOtherError; }
+  FtStatus Write(FtHandle, void*, std::uint32_t, std::uint32_t*) override { return kFtOtherError; }
+  FtStatus SetBaudRate(FtHandle, std::uint32_t) override { return kFtOtherError; }
+  FtStatus SetDataCharacteristics(FtHandle, std::uint8_t, std::uint8_t, std::uint8_t) override {
+    return kFtOtherError;
+  }
+  FtStatus GetQueueStatus(FtHandle, std::uint32_t*) override { return kFtOtherError; }
+};
+
+// The real port, with the time spent waiting inside reads added up: what a block costs outside
+// them is the host's own work (building the frame, the check byte, the write calls, the view).
+class TimedPort final : public SerialPort {
+ public:
+  explicit TimedPort(SerialPort& inner) : inner_(inner) {}
+  bool Open(const std::string& path) override { return inner_.Open(path); }
+  bool SetCommState(const SerialLineSettings& s) override { return inner_.SetCommState(s); }
+  bool SetCommTimeouts(const SerialTimeouts& t) override { return inner_.SetCommTimeouts(t); }
+  bool SetupComm(std::uint32_t in, std::uint32_t out) override { return inner_.SetupComm(in, out); }
+  bool Purge() override { return inner_.Purge(); }
+  bool Read(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& got) override {
+    const auto start = SteadyClock::now();
+    const bool ok = inner_.Read(buffer, n, got);
+    readWait += SteadyClock::now() - start;
+    return ok;
+  }
+  bool Write(const std::uint8_t* data, std::uint32_t n, std::uint32_t& written) override {
+    return inner_.Write(data, n, written);
+  }
+  void Close() override { inner_.Close(); }
+  bool IsOpen() const override { return inner_.IsOpen(); }
+
+  SteadyClock::duration readWait{};
+
+ private:
+  SerialPort& inner_;
+};
+
+// Notes the time the block phase begins and of each accepted block: the transfer shows the
+// status line once at the start of the phase and once after each acknowledgement.
+class TimingView final : public StatusView {
+ public:
+  explicit TimingView(const TimedPort& port) : port_(port) {}
+  void SetStatusText(std::string text) override { text_ = std::move(text); }
+  const std::string& StatusText() const override { return text_; }
+  void RefreshFields() override {
+    if (text_ == " flash: start...") marks.push_back({SteadyClock::now(), port_.readWait});
+  }
+  void UpdateNow() override {}
+  void SetProgressRange(std::uint32_t) override {}
+  void SetProgressPos(std::int32_t) override {}
+  void EnableControls(bool) override {}
+  void PumpMessages() override {}
+
+  struct Mark {
+    SteadyClock::time_point at;
+    SteadyClock::duration readWait;
+  };
+  std::vector<Mark> marks;
+
+ private:
+  const TimedPort& port_;
+  std::string text_;
+};
+
+double ThreadCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_THREAD, &usage);
+  const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double Ms(SteadyClock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: flash_bench module|main|webc [BAUD]\n");
+    return 2;
+  }
+  const std::string which = argv[1];
+  const std::uint32_t baud = argc > 2 ? static_cast<std::uint32_t>(std::stoul(argv[2])) : 38400;
+  FirmwareImage image;
+  image.target = which == "webc"   ? FirmwareTarget::WebC
+                 : which == "main" ? FirmwareTarget::FanfolderCrossfolder
+                                   : FirmwareTarget::Module3;
+  std::uint32_t x = 12345;
+  for (std::uint8_t& b : image.data) {
+    x = x * 1664525u + 1013904223u;
+    b = static_cast<std::uint8_t>(x >> 24);
+  }
+  const std::uint32_t blocks = FindFlashTargetInfo(image.target)->imageSize / 256;
+
+  sim::SimulatorConfig config;
+  config.baudRate = baud;
+  sim::PtySimulator simulator;
+  if (!simulator.Start(config)) {
+    std::fprintf(stderr, "flash_bench: %s\n", simulator.Error().c_str());
+    return 1;
+  }
+  PosixSerialPort posixPort;
+  TimedPort port(posixPort);
+  if (const auto failure = OpenConfiguredSerial(port, simulator.DevicePath())) {
+    std::fprintf(stderr, "flash_bench: %s\n", failure->c_str());
+    return 1;
+  }
+  ConnectionId connectionId = SerialConnection(1);
+  NoD2xx d2xx;
+  UsbLink usb(d2xx);
+  SystemClock clock;
+  TimingView view(port);
+  LinkIo link(connectionId, port, usb, view, clock);
+
+  const double cpuBefore = ThreadCpuSeconds();
+  const auto start = SteadyClock::now();
+  const FlashOutcome outcome = FlashTransfer(image, link, view, clock);
+  const auto end = SteadyClock::now();
+  const double cpu = ThreadCpuSeconds() - cpuBefore;
+  simulator.Stop();
+  if (outcome != FlashOutcome::Completed || view.marks.size() != blocks + 1) {
+    std::fprintf(stderr, "flash_bench: transfer did not complete (%zu marks)\n", view.marks.size());
+    return 1;
+  }
+
+  // The line's own time for one block: frame and acknowledgement, plus the drain's read limit.
+  constexpr double kDrainMs = 15.0;
+  const double blockLineMs = (257.0 + 1.0) * 10.0 * 1000.0 / baud + kDrainMs;
+  std::vector<double> beyondLine;  // a block's time beyond the line's own
+  std::vector<double> host;        // a block's time outside the reads' waits
+  for (std::size_t i = 1; i < view.marks.size(); ++i) {
+    const auto block = view.marks[i].at - view.marks[i - 1].at;
+    beyondLine.push_back(Ms(block) - blockLineMs);
+    host.push_back(Ms(block - (view.marks[i].readWait - view.marks[i - 1].readWait)));
+  }
+  std::sort(beyondLine.begin(), beyondLine.end());
+  std::sort(host.begin(), host.end());
+  const double wallMs = Ms(end - start);
+  std::printf(
+      "target=%s blocks=%u wall_ms=%.1f block_line_ms=%.3f beyond_line_median_ms=%.3f "
+      "beyond_line_max_ms=%.3f host_median_ms=%.3f host_max_ms=%.3f cpu_ms=%.1f cpu_pct=%.2f\n",
+      which.c_str(), blocks, wallMs, blockLineMs, beyondLine[beyondLine.size() / 2],
+      beyondLine.back(), host[host.size() / 2], host.back(), cpu * 1000.0,
+      100.0 * cpu * 1000.0 / wallMs);
+  return 0;
+}
