@@ -1,6 +1,7 @@
 #include "firmware/record_decoders.h"
 
 #include <algorithm>
+#include <array>
 
 namespace loadwing {
 
@@ -23,10 +24,21 @@ bool ChecksumsChecked() {
 #endif
 }
 
-unsigned DigitValue(char c) {
-  unsigned code = static_cast<unsigned char>(c);
-  if (code >= 0x61 && code <= 0x7A) code -= 0x20;
-  return code < 0x3A ? code - 0x30 : code - 0x37;
+// The value of every character as a digit: lower case is made upper case, then a character
+// below ':' is worth its code minus '0' and any other its code minus '7'. No character is
+// refused; a wrong digit shows as a checksum mismatch. A table, since it runs for every digit.
+constexpr std::array<std::uint8_t, 256> kDigitValues = [] {
+  std::array<std::uint8_t, 256> values{};
+  for (unsigned code = 0; code < 256; ++code) {
+    const unsigned upper = (code >= 0x61 && code <= 0x7A) ? code - 0x20 : code;
+    values[code] = static_cast<std::uint8_t>(upper < 0x3A ? upper - 0x30 : upper - 0x37);
+  }
+  return values;
+}();
+
+inline std::uint8_t PairValue(char high, char low) {
+  return static_cast<std::uint8_t>(kDigitValues[static_cast<unsigned char>(high)] * 16 +
+                                   kDigitValues[static_cast<unsigned char>(low)]);
 }
 
 // Characters straight from the stream's buffer, one at a time: istream::get builds a sentry for
@@ -57,7 +69,7 @@ bool ReadPair(StreamChars& stream, std::uint8_t& byte) {
   char high = 0;
   char low = 0;
   if (!stream.get(high) || !stream.get(low)) return false;
-  byte = HexPairToByte(high, low);
+  byte = PairValue(high, low);
   return true;
 }
 
@@ -76,7 +88,7 @@ class TextCursor {
     char high = 0;
     char low = 0;
     if (!Next(high) || !Next(low)) return false;
-    byte = HexPairToByte(high, low);
+    byte = PairValue(high, low);
     return true;
   }
 
@@ -99,7 +111,7 @@ void NoteIntelHexType(IntelHexStatistics& statistics, std::uint8_t type) {
 }  // namespace
 
 std::uint8_t HexPairToByte(char high, char low) {
-  return static_cast<std::uint8_t>((DigitValue(high) * 16 + DigitValue(low)) & 0xFFu);
+  return PairValue(high, low);
 }
 
 DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
@@ -132,10 +144,10 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
       if (!ReadPair(stream, byte)) return DecodeResult::TextEnded;
       image.data[address + i] = byte;
       sum = static_cast<std::uint8_t>(sum + byte);
-      if (statistics) {
-        statistics->highestAddress =
-            std::max(statistics->highestAddress, static_cast<std::int32_t>(address + i));
-      }
+    }
+    if (statistics) {
+      statistics->highestAddress =
+          std::max(statistics->highestAddress, static_cast<std::int32_t>(address + count - 1));
     }
     std::uint8_t checksum = 0;
     if (!ReadPair(stream, checksum)) return DecodeResult::TextEnded;
