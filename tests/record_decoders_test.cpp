@@ -180,6 +180,16 @@ TEST(DecodeIntelHexTest, CountsRecordsTakenAsData) {
   EXPECT_EQ(none.dataRecords, 0u);
 }
 
+TEST(DecodeIntelHexTest, RecordCutShortCountsTheBytesItWrote) {
+  auto image = ImageFilledWith(0);
+  IntelHexStatistics statistics;
+  // Four data bytes announced at 0x300, the text ends after two of them.
+  std::istringstream stream(":04030000AABB");
+  ASSERT_EQ(DecodeIntelHex(stream, *image, &statistics), DecodeResult::TextEnded);
+  EXPECT_EQ(image->data[0x301], 0xBB);
+  EXPECT_EQ(statistics.highestAddress, 0x301);
+}
+
 // ---- S-records ----
 
 struct SCase {

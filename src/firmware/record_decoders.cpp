@@ -139,16 +139,23 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
 
     const std::size_t address = addressHigh * 256u + addressLow;
     std::uint8_t sum = static_cast<std::uint8_t>(count + addressHigh + addressLow + type);
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t written = 0;
+    bool ended = false;
+    for (; written < count; ++written) {
       std::uint8_t byte = 0;
-      if (!ReadPair(stream, byte)) return DecodeResult::TextEnded;
-      image.data[address + i] = byte;
+      if (!ReadPair(stream, byte)) {
+        ended = true;
+        break;
+      }
+      image.data[address + written] = byte;
       sum = static_cast<std::uint8_t>(sum + byte);
     }
-    if (statistics) {
+    // Once per record rather than per byte; a record cut short counts what it did write.
+    if (statistics && written > 0) {
       statistics->highestAddress =
-          std::max(statistics->highestAddress, static_cast<std::int32_t>(address + count - 1));
+          std::max(statistics->highestAddress, static_cast<std::int32_t>(address + written - 1));
     }
+    if (ended) return DecodeResult::TextEnded;
     std::uint8_t checksum = 0;
     if (!ReadPair(stream, checksum)) return DecodeResult::TextEnded;
     sum = static_cast<std::uint8_t>(sum + checksum);
