@@ -163,7 +163,7 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
     if (options.json) {
       out << ResultEvent("no-link", kExitNoLink, view.StatusText()) << std::endl;
     } else if (options.finalOnOut && view.StatusText() != report.outcome.statusText) {
-      out << view.StatusText() << std::endl;
+      out << TerminalText(view.StatusText()) << std::endl;
     }
     return kExitNoLink;
   };
@@ -229,7 +229,7 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
                .str()
         << std::endl;
   } else if (options.finalOnOut) {
-    out << view.StatusText() << std::endl;
+    out << TerminalText(view.StatusText()) << std::endl;
   }
   return code;
 }

@@ -84,6 +84,15 @@ TEST(TerminalStatusView, ShowsEachTextOnceWhileItRepeats) {
   EXPECT_EQ(f.out.str(), "");
 }
 
+TEST(TerminalStatusView, ControlBytesOfAnAnswerDoNotReachTheTerminal) {
+  ViewFixture f;
+  auto view = f.Make(TerminalStatusView::Mode::Lines);
+  view.SetStatusText(" flash: unexpected answer \x1b[2J\r\xff");
+  view.RefreshFields();
+  EXPECT_EQ(f.err.str(), " flash: unexpected answer \\x1B[2J\\x0D\\xFF\n");
+  EXPECT_EQ(TerminalText("MO3OK1"), "MO3OK1");
+}
+
 TEST(TerminalStatusView, LinesModeReportsQuartersOfTheRange) {
   ViewFixture f;
   auto view = f.Make(TerminalStatusView::Mode::Lines);
