@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace loadwing {
 
@@ -77,10 +78,12 @@ bool ReadPair(StreamChars& stream, std::uint8_t& byte) {
 // after it fails too and nothing past the buffer is touched.
 class TextCursor {
  public:
-  TextCursor(const char* text, std::size_t capacity) : text_(text), capacity_(capacity) {}
+  // The end is found once, so each character costs one comparison.
+  TextCursor(const char* text, std::size_t capacity)
+      : text_(text), end_(TextLength(text, capacity)) {}
 
   bool Next(char& c) {
-    if (pos_ >= capacity_ || text_[pos_] == '\0') return false;
+    if (pos_ >= end_) return false;
     c = text_[pos_++];
     return true;
   }
@@ -93,8 +96,13 @@ class TextCursor {
   }
 
  private:
+  static std::size_t TextLength(const char* text, std::size_t capacity) {
+    const void* zero = std::memchr(text, '\0', capacity);
+    return zero ? static_cast<std::size_t>(static_cast<const char*>(zero) - text) : capacity;
+  }
+
   const char* text_;
-  std::size_t capacity_;
+  std::size_t end_;
   std::size_t pos_ = 0;
 };
 
