@@ -24,8 +24,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "link"))
-from link_wine_test import (SERIALCOMM_KEY, Failure, PtyPair, Wine, check, stamp,  # noqa: E402
-                            wait_for)
+from link_wine_test import (SERIALCOMM_KEY, Failure, Probe, PtyPair, Wine, check,  # noqa: E402
+                            stamp, wait_for)
 
 SETTINGS_KEY = r"HKCU\software\ORVTovrel_KVT.EXE\loadwing"
 USB_ENTRY = "ORV USB cable"
@@ -41,41 +41,11 @@ def winpath(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-class Driver:
-    """dialog_driver.exe, one command and one answer line at a time."""
+class Driver(Probe):
+    """dialog_driver.exe: does what a user would and reports what the dialog shows."""
 
     def __init__(self, wine, exe, work):
-        self.log = open(os.path.join(work, "driver.stderr.log"), "a")
-        self.process = subprocess.Popen([wine.wine_run, exe], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=self.log, env=wine.env)
-        self.pending = b""
-        ready = self.read_line(120)
-        if ready != "READY":
-            raise Failure(f"dialog_driver did not start: {ready!r}")
-
-    def read_line(self, seconds):
-        deadline = time.monotonic() + seconds
-        fd = self.process.stdout.fileno()
-        while b"\n" not in self.pending:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise Failure(f"no answer from dialog_driver within {seconds:.0f} s")
-            ready, _, _ = select.select([fd], [], [], left)
-            if ready:
-                chunk = os.read(fd, 4096)
-                if not chunk:
-                    raise Failure("dialog_driver ended unexpectedly")
-                self.pending += chunk
-        line, self.pending = self.pending.split(b"\n", 1)
-        return line.decode(errors="replace").rstrip("\r")
-
-    def ask(self, command, seconds=30, quiet=False):
-        self.process.stdin.write(command.encode() + b"\n")
-        self.process.stdin.flush()
-        answer = self.read_line(seconds)
-        if not quiet:
-            print(f"  {command[:70]} -> {answer[:160]}", flush=True)
-        return answer
+        super().__init__(wine, exe, work, name="dialog_driver")
 
     def ok(self, command, seconds=30):
         """The answer after "OK", or a failure naming the command."""
@@ -83,19 +53,6 @@ class Driver:
         if answer != "OK" and not answer.startswith("OK "):
             raise Failure(f"{command}: {answer}")
         return answer[3:]
-
-    def close(self):
-        try:
-            self.process.stdin.write(b"quit\n")
-            self.process.stdin.close()
-        except OSError:
-            pass
-        try:
-            self.process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait(timeout=10)
-        self.log.close()
 
 
 class App:

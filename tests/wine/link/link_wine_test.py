@@ -184,17 +184,19 @@ class Wine:
 
 
 class Probe:
-    """link_probe.exe under Wine, one command and one answer line at a time."""
+    """A Win32 test program under Wine (link_probe.exe, dialog_driver.exe) that takes one
+    command a line and answers one line."""
 
-    def __init__(self, wine, exe, work, extra_env=None, cwd=None):
-        self.log = open(os.path.join(work, "probe.stderr.log"), "a")
+    def __init__(self, wine, exe, work, extra_env=None, cwd=None, name="link_probe"):
+        self.name = name
+        self.log = open(os.path.join(work, f"{name}.stderr.log"), "a")
         self.process = subprocess.Popen([wine.wine_run, exe], stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=self.log,
                                         env=dict(wine.env, **(extra_env or {})), cwd=cwd)
         self.pending = b""
         ready = self.read_line(120)
         if ready != "READY":
-            raise Failure(f"link_probe did not start: {ready!r}")
+            raise Failure(f"{name} did not start: {ready!r}")
 
     def read_line(self, seconds):
         deadline = time.monotonic() + seconds
@@ -202,21 +204,22 @@ class Probe:
         while b"\n" not in self.pending:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise Failure(f"no answer from link_probe within {seconds} s")
+                raise Failure(f"no answer from {self.name} within {seconds:.0f} s")
             ready, _, _ = select.select([fd], [], [], left)
             if ready:
                 chunk = os.read(fd, 4096)
                 if not chunk:
-                    raise Failure("link_probe ended unexpectedly")
+                    raise Failure(f"{self.name} ended unexpectedly")
                 self.pending += chunk
         line, self.pending = self.pending.split(b"\n", 1)
         return line.decode(errors="replace").rstrip("\r")
 
-    def ask(self, command, seconds=30):
+    def ask(self, command, seconds=30, quiet=False):
         self.process.stdin.write(command.encode() + b"\n")
         self.process.stdin.flush()
         answer = self.read_line(seconds)
-        print(f"  {command[:60]} -> {answer[:100]}", flush=True)
+        if not quiet:
+            print(f"  {command[:70]} -> {answer[:160]}", flush=True)
         return answer
 
     def close(self):
