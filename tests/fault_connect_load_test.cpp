@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/failing_stream.h"
 #include "firmware/firmware_loader.h"
 #include "link/serial_connect.h"
 #include "main_dialog_fixture.h"
@@ -220,6 +221,69 @@ TEST(FaultLoadTest, EachFailingFileStepEndsTheLoadWithTheFileClosed) {
     EXPECT_TRUE(std::all_of(image.data.begin(), image.data.end(),
                             [](std::uint8_t b) { return b == 0x3C; }));
     EXPECT_EQ(files.closes, files.opens);
+  }
+}
+
+// Intel HEX files are read as a stream: opening it, then every character read, can fail.
+class FaultyStreams final : public FirmwareFileSystem {
+ public:
+  class Stream final : public FailingStream {
+   public:
+    Stream(FaultyStreams& owner, std::size_t failAt)
+        : FailingStream(owner.content, failAt, owner.way), owner_(owner) {}
+    ~Stream() override { ++owner_.closes; }
+
+   private:
+    FaultyStreams& owner_;
+  };
+
+  std::unique_ptr<FirmwareFile> Open(const std::string&) override { return nullptr; }
+  std::unique_ptr<std::istream> OpenStream(const std::string&) override {
+    if (failOpen) return nullptr;
+    ++opens;
+    return std::make_unique<Stream>(*this, failAfter);
+  }
+
+  std::string content = ":03001000010203E7\r\n:00000001FF\r\n";
+  bool failOpen = false;
+  std::size_t failAfter = std::string::npos;
+  FailingStreamBuffer::Way way = FailingStreamBuffer::Way::Throw;
+  int opens = 0, closes = 0;
+};
+
+TEST(FaultLoadTest, EachFailingHexReadEndsTheLoadWithTheFileClosed) {
+  FaultyStreams clean;
+  FirmwareImage cleanImage;
+  ASSERT_EQ(LoadFirmwareFile("fw/main.hex", cleanImage, clean).statusText,
+            " firmware for Fanfolder/Crossfolder loaded");
+  ASSERT_EQ(cleanImage.data[0x12], 0x03);
+  EXPECT_EQ(clean.closes, 1);
+
+  FaultyStreams unopened;
+  unopened.failOpen = true;
+  FirmwareImage image;
+  EXPECT_EQ(LoadFirmwareFile("fw/main.hex", image, unopened).statusText,
+            " load firmware: can't open file, error 1");
+
+  // A count of 00 ends the file: the load is complete once ":00" of the end record has been read.
+  const std::size_t complete = clean.content.find(":00") + 3;
+  for (const auto way : {FailingStreamBuffer::Way::Throw, FailingStreamBuffer::Way::EndEarly}) {
+    for (std::size_t n = 0; n <= clean.content.size(); ++n) {
+      SCOPED_TRACE("read fails after " + std::to_string(n) + " characters");
+      FaultyStreams files;
+      files.failAfter = n;
+      files.way = way;
+      image.target = FirmwareTarget::WebC;
+      const LoadOutcome outcome = LoadFirmwareFile("fw/main.hex", image, files);
+      if (n < complete) {
+        EXPECT_EQ(outcome.statusText, " load firmware: unexpected end of file");
+        EXPECT_EQ(image.target, FirmwareTarget::None);
+      } else {
+        EXPECT_EQ(outcome.statusText, " firmware for Fanfolder/Crossfolder loaded");
+      }
+      EXPECT_EQ(files.opens, 1);
+      EXPECT_EQ(files.closes, 1);
+    }
   }
 }
 

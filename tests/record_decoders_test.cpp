@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "fakes/failing_stream.h"
 #include "firmware/record_decoders.h"
 #include "record_text.h"
 
@@ -188,6 +189,42 @@ TEST(DecodeIntelHexTest, RecordCutShortCountsTheBytesItWrote) {
   ASSERT_EQ(DecodeIntelHex(stream, *image, &statistics), DecodeResult::TextEnded);
   EXPECT_EQ(image->data[0x301], 0xBB);
   EXPECT_EQ(statistics.highestAddress, 0x301);
+}
+
+TEST(DecodeIntelHexTest, AReadErrorEndsTheTextWhereItHappened) {
+  const std::string text = IntelRecord(0, 0x10, {1, 2, 3}) + "\r\n" +
+                           IntelRecord(0, 0xFFFE, {4, 5, 6, 7}) + "\r\n" + kIntelEnd + "\r\n";
+  // Whether the buffer throws or ends early, failing after n characters must come to the same
+  // as a text of only those n characters: same result, same image, same statistics.
+  for (const auto way : {FailingStreamBuffer::Way::Throw, FailingStreamBuffer::Way::EndEarly}) {
+    for (std::size_t n = 0; n <= text.size(); ++n) {
+      SCOPED_TRACE("fails after " + std::to_string(n) + " characters, " +
+                   (way == FailingStreamBuffer::Way::Throw ? "throwing" : "ending early"));
+      auto expectedImage = ImageFilledWith(0x33);
+      IntelHexStatistics expectedStatistics;
+      std::istringstream cut(text.substr(0, n));
+      const DecodeResult expected = DecodeIntelHex(cut, *expectedImage, &expectedStatistics);
+
+      auto image = ImageFilledWith(0x33);
+      IntelHexStatistics statistics;
+      FailingStream failing(text, n, way);
+      ASSERT_EQ(DecodeIntelHex(failing, *image, &statistics), expected);
+      ASSERT_EQ(image->data, expectedImage->data);
+      EXPECT_EQ(statistics.highestAddress, expectedStatistics.highestAddress);
+      EXPECT_EQ(statistics.dataRecords, expectedStatistics.dataRecords);
+      if (expected == DecodeResult::TextEnded) {
+        EXPECT_EQ(failing.bad(), way == FailingStreamBuffer::Way::Throw);
+        EXPECT_TRUE(failing.fail());
+      }
+    }
+  }
+}
+
+TEST(DecodeIntelHexTest, AStreamThatThrowsOnBadbitStillThrows) {
+  auto image = ImageFilledWith(0);
+  FailingStream failing(IntelRecord(0, 0x10, {1, 2}), 4, FailingStreamBuffer::Way::Throw);
+  failing.exceptions(std::ios::badbit);
+  EXPECT_THROW(DecodeIntelHex(failing, *image), std::ios_base::failure);
 }
 
 // ---- S-records ----

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <istream>
 #include <memory>
 #include <string>
 
@@ -16,12 +17,16 @@ class FirmwareFile {
   virtual bool Read(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) = 0;
 };
 
-// Opens firmware files. Tests put their own in to make each step fail.
+// Opens firmware files: S-record files as files, Intel HEX files as streams. Tests put their own
+// in to make each step fail.
 class FirmwareFileSystem {
  public:
   virtual ~FirmwareFileSystem() = default;
   // Opens path, exactly as given, for sequential reading; null when it cannot be opened.
   virtual std::unique_ptr<FirmwareFile> Open(const std::string& path) = 0;
+  // Opens path, exactly as given, as a stream for the Intel HEX reading; null when it cannot be
+  // opened or names a folder. The standard file stream unless a test puts in its own.
+  virtual std::unique_ptr<std::istream> OpenStream(const std::string& path);
 };
 
 // The platform's own file access.

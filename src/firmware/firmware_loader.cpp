@@ -2,8 +2,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
 
@@ -66,15 +64,10 @@ LoadOutcome LoadSRecordFile(const std::string& path, FirmwareImage& image,
 }
 
 LoadOutcome LoadIntelHexFile(const std::string& path, FirmwareImage& image,
-                             IntelHexStatistics* statistics) {
-  // A folder opens as a stream on POSIX systems but not on Windows; refuse it on both.
-  std::error_code ignored;
-  if (std::filesystem::is_directory(path, ignored)) {
-    return Failure(" load firmware: can't open file, error 1");
-  }
-  std::ifstream stream(path, std::ios::in | std::ios::binary);
-  if (!stream.is_open()) return Failure(" load firmware: can't open file, error 1");
-  switch (DecodeIntelHex(stream, image, statistics)) {
+                             FirmwareFileSystem& files, IntelHexStatistics* statistics) {
+  const std::unique_ptr<std::istream> stream = files.OpenStream(path);
+  if (!stream) return Failure(" load firmware: can't open file, error 1");
+  switch (DecodeIntelHex(*stream, image, statistics)) {
     case DecodeResult::Complete:
       return {FirmwareTarget::FanfolderCrossfolder, " firmware for Fanfolder/Crossfolder loaded"};
     case DecodeResult::ChecksumMismatch:
@@ -109,7 +102,7 @@ LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image,
                              FirmwareFileSystem& files, IntelHexStatistics* statistics) {
   image.target = FirmwareTarget::None;
   LoadOutcome outcome = IsSRecordFile(path) ? LoadSRecordFile(path, image, files)
-                                            : LoadIntelHexFile(path, image, statistics);
+                                            : LoadIntelHexFile(path, image, files, statistics);
   image.target = outcome.target;
   return outcome;
 }

@@ -30,7 +30,7 @@ bool IsSRecordFile(const std::string& path);
 // before decoding leaves image.data untouched. The file is closed on every path.
 LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image);
 
-// The same, with S-record files opened through files; statistics, when given, receives what the
+// The same, with the file opened through files; statistics, when given, receives what the
 // Intel HEX decoder came across (it is left alone for S-record files).
 LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image,
                              FirmwareFileSystem& files, IntelHexStatistics* statistics = nullptr);

@@ -44,14 +44,25 @@ inline std::uint8_t PairValue(char high, char low) {
 
 // Characters straight from the stream's buffer, one at a time: istream::get builds a sentry for
 // every character, which cost more than the decoding itself. The stream's state ends as get
-// would leave it.
+// would leave it, also when the buffer throws (a file buffer does on a read error): badbit, and
+// the text ends there.
 class StreamChars {
  public:
   explicit StreamChars(std::istream& stream)
       : stream_(stream), buffer_(stream.good() ? stream.rdbuf() : nullptr) {}
   bool get(char& c) {
     using Traits = std::istream::traits_type;
-    const Traits::int_type next = buffer_ ? buffer_->sbumpc() : Traits::eof();
+    Traits::int_type next = Traits::eof();
+    if (buffer_) {
+      try {
+        next = buffer_->sbumpc();
+      } catch (...) {
+        buffer_ = nullptr;
+        if (stream_.exceptions() & std::ios::badbit) throw;
+        stream_.setstate(std::ios::badbit | std::ios::failbit);
+        return false;
+      }
+    }
     if (Traits::eq_int_type(next, Traits::eof())) {
       stream_.setstate(buffer_ ? std::ios::eofbit | std::ios::failbit : std::ios::failbit);
       buffer_ = nullptr;

@@ -36,6 +36,7 @@ struct IntelHexStatistics {
 // first; the upper 65,536 bytes keep what they held unless a record reaches past 0xFFFF.
 // A count of 00 or a record of type 01 ends the file. Each data byte is in the image before its
 // record's checksum is checked. statistics, when given, is filled in as records are taken.
+// A read error of the stream ends the text there (TextEnded, the stream's badbit set).
 DecodeResult DecodeIntelHex(std::istream& stream, FirmwareImage& image,
                             IntelHexStatistics* statistics = nullptr);
 
