@@ -36,11 +36,14 @@ FirmwareReport LoadFirmwareReport(const std::string& path) {
   if (report.info != nullptr) {
     report.imageSize = report.info->imageSize;
     report.blocks = report.imageSize / 256;
-    ImageCheckByte check;
-    check.Update(report.image->data.data(), report.imageSize);
-    report.checkByte = check.value();
   }
   return report;
+}
+
+std::uint8_t FirmwareCheckByte(const FirmwareReport& report) {
+  ImageCheckByte check;
+  check.Update(report.image->data.data(), report.imageSize);
+  return check.value();
 }
 
 std::string TargetName(FirmwareTarget target) {
@@ -92,7 +95,7 @@ std::string FormatInfoText(const FirmwareReport& report) {
   line("ready answer:", std::string(report.info->readyAnswer, 6));
   line("bytes sent:", std::to_string(report.imageSize));
   line("blocks:", std::to_string(report.blocks) + " of 256 bytes");
-  line("check byte:", Hex2(report.checkByte));
+  line("check byte:", Hex2(FirmwareCheckByte(report)));
   return text;
 }
 
@@ -110,7 +113,7 @@ std::string FormatInfoJson(const FirmwareReport& report) {
         .Add("readyAnswer", std::string_view(report.info->readyAnswer, 6))
         .Add("imageSize", report.imageSize)
         .Add("blocks", report.blocks)
-        .Add("checkByte", Hex2(report.checkByte));
+        .Add("checkByte", Hex2(FirmwareCheckByte(report)));
   }
   if (report.intelHex) {
     const IntelHexStatistics& s = report.hexStatistics;

@@ -20,7 +20,6 @@ struct FirmwareReport {
   const FlashTargetInfo* info = nullptr;  // null when the file did not load
   std::uint32_t imageSize = 0;            // bytes a transfer sends
   std::uint32_t blocks = 0;
-  std::uint8_t checkByte = 0;  // the check byte sent after the last block
   std::unique_ptr<FirmwareImage> image;
 
   bool loaded() const { return info != nullptr; }
@@ -28,6 +27,10 @@ struct FirmwareReport {
 
 // Loads path into a fresh image, as the dialog would.
 FirmwareReport LoadFirmwareReport(const std::string& path);
+
+// The check byte a transfer sends after the last block of a loaded report's image; worked out
+// when asked for, since decoding a file does not need it.
+std::uint8_t FirmwareCheckByte(const FirmwareReport& report);
 
 // "Module3", "CanModule", "FanfolderCrossfolder", "WebC", "None".
 std::string TargetName(FirmwareTarget target);

@@ -41,14 +41,15 @@ LoadOutcome LoadSRecordFile(const std::string& path, FirmwareImage& image,
   }
   if (sizeLow > kSRecordTextBufferSize) return Failure(" load firmware: file is too big");
 
-  // Value-initialised: the text ends at the first zero after the file's bytes. On the heap, as
-  // 392 KiB is too much for a stack.
-  std::unique_ptr<char[]> text(new (std::nothrow) char[kSRecordTextBufferSize]());
+  // On the heap, as 392 KiB is too much for a stack.
+  std::unique_ptr<char[]> text(new (std::nothrow) char[kSRecordTextBufferSize]);
   if (!text) return Failure(" load firmware: can't open file, error 4");
   std::uint32_t got = 0;
   const bool read = file->Read(reinterpret_cast<std::uint8_t*>(text.get()), sizeLow, got);
   file.reset();
   if (!read || got < sizeLow) return Failure(" load firmware: can't open file, error 4");
+  // Zeros after the file's bytes: the text ends at the first of them.
+  std::memset(text.get() + sizeLow, 0, kSRecordTextBufferSize - sizeLow);
 
   switch (DecodeSRecords(text.get(), kSRecordTextBufferSize, image)) {
     case DecodeResult::Complete:

@@ -182,7 +182,7 @@ TEST(FirmwareReport, Module3ExampleIsDescribedFully) {
   EXPECT_EQ(report.outcome.target, FirmwareTarget::Module3);
   EXPECT_EQ(report.imageSize, 32768u);
   EXPECT_EQ(report.blocks, 128u);
-  EXPECT_EQ(report.checkByte, RemainderOf(report.image->data.data(), 32768));
+  EXPECT_EQ(FirmwareCheckByte(report), RemainderOf(report.image->data.data(), 32768));
   EXPECT_FALSE(AddressRecordWarning(report).has_value());
   const std::string text = FormatInfoText(report);
   EXPECT_NE(text.find("Module3 (13"), std::string::npos) << text;
