@@ -6,11 +6,20 @@
 #      pseudo-terminal: through the command line (loadwing-sim on a pty, `loadwing flash --port`),
 #      wall time against the line's own time and the loader's CPU time; and block by block with
 #      bench/flash_bench (the same code in one process), the host's overhead per block.
-# Usage: bench/run.sh [BUILD_DIR] [REPS]    (BUILD_DIR: a native build, default build/native)
+#   3. Only with WINDOWS_BUILD_DIR (a windows build; needs an X display in DISPLAY): the same
+#      flashing through loadwing.exe's dialog under Wine, by bench/wine_dialog_bench.py. It
+#      restarts that tree's wineserver: not while its tests run.
+# Usage: bench/run.sh [BUILD_DIR] [REPS] [WINDOWS_BUILD_DIR]
+#        (BUILD_DIR: a native build, default build/native)
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build/native}" && pwd)
 reps=${2:-7}
+windows_build=${3:-}
+if [[ -n $windows_build ]]; then
+  windows_build=$(cd "$windows_build" && pwd)
+  [[ -n ${DISPLAY:-} ]] || { echo "run.sh: the dialog benchmark needs DISPLAY (e.g. Xvfb)" >&2; exit 1; }
+fi
 loadwing=$build/src/cli/loadwing
 sim=$build/src/sim/loadwing-sim
 flash_bench=$build/bench/flash_bench
@@ -153,3 +162,12 @@ for target in module main webc; do
     "$(awk -v w="$r_wall_ms" 'BEGIN {print w / 1000}')" "$r_beyond_line_median_ms" \
     "$r_beyond_line_max_ms" "$r_host_median_ms" "$r_host_max_ms" "$r_cpu_pct"
 done
+
+if [[ -n $windows_build ]]; then
+  echo
+  python3 "$here/bench/wine_dialog_bench.py" --native "$build" --windows "$windows_build"
+else
+  echo
+  echo "(The dialog under Wine: bench/run.sh BUILD_DIR REPS WINDOWS_BUILD_DIR, or"
+  echo " bench/wine_dialog_bench.py --native BUILD_DIR --windows WINDOWS_BUILD_DIR)"
+fi

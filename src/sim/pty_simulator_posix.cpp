@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -48,11 +49,6 @@ bool MakeRaw(int fd, std::uint32_t baud) {
   return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-void SleepLine(std::size_t n, std::uint32_t baud) {
-  const double seconds = MachineSimulator::LineSeconds(n, baud);
-  if (seconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-}
-
 }  // namespace
 
 PtySimulator::~PtySimulator() {
@@ -68,6 +64,8 @@ bool PtySimulator::Start(const SimulatorConfig& config, const std::string& devic
   Stop();  // a previous run that ended on its own still has a thread to join
   std::lock_guard lock(mutex_);
   error_.clear();
+  timeline_.clear();
+  pending_.clear();
   baud_ = config.baudRate;
   if (devicePath.empty()) {
     int master = -1;
@@ -134,6 +132,60 @@ SimulatorReport PtySimulator::Report() const {
   return simulator_ ? simulator_->Report() : SimulatorReport{};
 }
 
+std::vector<LineEvent> PtySimulator::Timeline() const {
+  std::lock_guard lock(mutex_);
+  return timeline_;
+}
+
+void PtySimulator::Note(bool in, std::size_t bytes) {
+  if (!keepTimeline_) return;
+  const auto now = std::chrono::steady_clock::now().time_since_epoch();
+  std::lock_guard lock(mutex_);
+  timeline_.push_back({std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(), in,
+                       static_cast<std::uint32_t>(bytes)});
+}
+
+std::size_t PtySimulator::TakeInput(std::vector<std::uint8_t>& buffer) {
+  const std::size_t held = std::min(pending_.size(), buffer.size());
+  std::copy_n(pending_.begin(), held, buffer.begin());
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(held));
+  if (held == buffer.size()) return held;
+  const ssize_t n = read(lineFd_, buffer.data() + held, buffer.size() - held);
+  if (n <= 0) return held;
+  Note(true, static_cast<std::size_t>(n));
+  return held + static_cast<std::size_t>(n);
+}
+
+void PtySimulator::Pace(std::size_t n) {
+  const double seconds = MachineSimulator::LineSeconds(n, baud_);
+  if (seconds <= 0) return;
+  const auto wait = std::chrono::duration<double>(seconds);
+  if (!keepTimeline_) {
+    std::this_thread::sleep_for(wait);
+    return;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(wait);
+  std::uint8_t piece[4096];
+  for (auto now = Clock::now(); now < end; now = Clock::now()) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(end - now).count();
+    const timespec limit{static_cast<time_t>(left / 1000000000),
+                         static_cast<long>(left % 1000000000)};
+    pollfd p{lineFd_, POLLIN, 0};
+    const int ready = ppoll(&p, 1, &limit, nullptr);
+    if (ready == 0 || (ready < 0 && errno == EINTR)) continue;
+    const ssize_t got =
+        ready > 0 && (p.revents & POLLIN) != 0 ? read(lineFd_, piece, sizeof piece) : -1;
+    if (got <= 0) {
+      // A hang-up or an error stays ready: sleep out the rest rather than spin.
+      std::this_thread::sleep_until(end);
+      break;
+    }
+    Note(true, static_cast<std::size_t>(got));
+    pending_.insert(pending_.end(), piece, piece + got);
+  }
+}
+
 bool PtySimulator::WriteAll(const std::uint8_t* data, std::size_t n) {
   std::size_t sent = 0;
   while (sent < n && !stop_.load()) {
@@ -154,41 +206,45 @@ void PtySimulator::Run() {
   std::vector<std::uint8_t> buffer(4096);
   auto lastInput = Clock::now();
   while (!stop_.load()) {
-    pollfd p{lineFd_, POLLIN, 0};
-    const int ready = poll(&p, 1, 50);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      std::lock_guard lock(mutex_);
-      error_ = std::string("poll: ") + std::strerror(errno);
-      break;
-    }
-    if (ready == 0 || (p.revents & POLLIN) == 0) {
-      if (Clock::now() - lastInput > std::chrono::milliseconds(kIdleResetMs)) {
+    if (pending_.empty()) {
+      pollfd p{lineFd_, POLLIN, 0};
+      const int ready = poll(&p, 1, 50);
+      if (ready < 0) {
+        if (errno == EINTR) continue;
         std::lock_guard lock(mutex_);
-        simulator_->Reset();
+        error_ = std::string("poll: ") + std::strerror(errno);
+        break;
       }
-      // A hang-up with nothing to read (a device unplugged) must not spin.
-      if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      continue;
+      if (ready == 0 || (p.revents & POLLIN) == 0) {
+        if (Clock::now() - lastInput > std::chrono::milliseconds(kIdleResetMs)) {
+          std::lock_guard lock(mutex_);
+          simulator_->Reset();
+        }
+        // A hang-up with nothing to read (a device unplugged) must not spin.
+        if (ready > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        continue;
+      }
     }
-    const ssize_t n = read(lineFd_, buffer.data(), buffer.size());
-    if (n <= 0) {
+    const std::size_t n = TakeInput(buffer);
+    if (n == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
     lastInput = Clock::now();
-    SleepLine(static_cast<std::size_t>(n), baud_);
+    Pace(n);
     std::vector<std::uint8_t> answer;
     {
       std::lock_guard lock(mutex_);
-      answer = simulator_->Feed(buffer.data(), static_cast<std::size_t>(n));
+      answer = simulator_->Feed(buffer.data(), n);
     }
     if (answer.empty()) continue;
-    SleepLine(answer.size(), baud_);
+    Pace(answer.size());
     if (!WriteAll(answer.data(), answer.size())) {
       std::lock_guard lock(mutex_);
       error_ = std::string("write: ") + std::strerror(errno);
+      continue;
     }
+    Note(false, answer.size());
   }
   running_ = false;
 }

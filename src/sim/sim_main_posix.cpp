@@ -100,6 +100,19 @@ bool SaveImage(const std::string& path, const std::vector<std::uint8_t>& image) 
   return std::rename(partial.c_str(), path.c_str()) == 0;
 }
 
+// One line a LineEvent: "SECONDS in|out BYTES", SECONDS on CLOCK_MONOTONIC (the clock of
+// Python's time.monotonic()), so that a script can set the machine's moments beside its own.
+bool SaveTimeline(const std::string& path, const std::vector<loadwing::sim::LineEvent>& events) {
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  if (out == nullptr) return false;
+  std::fprintf(out, "# loadwing-sim line timeline: monotonic seconds, in|out, bytes\n");
+  for (const loadwing::sim::LineEvent& e : events) {
+    std::fprintf(out, "%lld.%09lld %s %u\n", static_cast<long long>(e.monotonicNs / 1000000000),
+                 static_cast<long long>(e.monotonicNs % 1000000000), e.in ? "in" : "out", e.bytes);
+  }
+  return std::fclose(out) == 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,6 +134,7 @@ int main(int argc, char** argv) {
   std::uint32_t baud = 0;
   std::uint32_t transfers = 0;
   std::string saveImage;
+  std::string timing;
 
   app.add_option("--device", device, "serial device to serve (default: create a pty)");
   app.add_option("--target", target, "controller to answer for: any, 128, 064, MO0..MO7, CAN");
@@ -139,6 +153,9 @@ int main(int argc, char** argv) {
   app.add_option("--transfers", transfers, "exit after this many transfers (0: run until killed)");
   app.add_option("--save-image", saveImage,
                  "write the bytes of the accepted blocks to this file after each transfer");
+  app.add_option("--timing", timing,
+                 "at exit, write one line per piece read from the line (when it came) and per "
+                 "answer (when written): 'MONOTONIC_SECONDS in|out BYTES'");
   CLI11_PARSE(app, argc, argv);
 
   SimulatorConfig config;
@@ -197,6 +214,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
 
   PtySimulator simulator;
+  simulator.KeepTimeline(!timing.empty());
   if (!simulator.Start(config, device)) {
     std::cerr << "loadwing-sim: " << simulator.Error() << "\n";
     return 1;
@@ -227,5 +245,9 @@ int main(int argc, char** argv) {
     }
   }
   simulator.Stop();
+  if (!timing.empty() && !SaveTimeline(timing, simulator.Timeline())) {
+    std::cerr << "loadwing-sim: cannot write " << timing << "\n";
+    status = 1;
+  }
   return status;
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "app/clock.h"
 #include "fakes/fake_d2xx.h"
@@ -32,6 +33,19 @@ std::string ReadAnswer(int fd, std::size_t n) {
   return answer;
 }
 
+// Opens the simulator's line raw, sends module 3's request and expects its ready answer.
+void AskForModule3(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(fd, 0);
+  termios tio{};
+  ASSERT_EQ(tcgetattr(fd, &tio), 0);
+  cfmakeraw(&tio);
+  ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
+  ASSERT_EQ(write(fd, "MO3", 3), 3);
+  EXPECT_EQ(ReadAnswer(fd, 6), "MO3OK1");
+  close(fd);
+}
+
 TEST(PtySimulatorTest, AnswersARequestOnItsPseudoTerminalAndStops) {
   PtySimulator simulator;
   SimulatorConfig config;
@@ -42,21 +56,45 @@ TEST(PtySimulatorTest, AnswersARequestOnItsPseudoTerminalAndStops) {
   const std::string path = simulator.DevicePath();
   ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
 
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(fd, 0);
-  termios tio{};
-  ASSERT_EQ(tcgetattr(fd, &tio), 0);
-  cfmakeraw(&tio);
-  ASSERT_EQ(tcsetattr(fd, TCSANOW, &tio), 0);
-  ASSERT_EQ(write(fd, "MO3", 3), 3);
-  EXPECT_EQ(ReadAnswer(fd, 6), "MO3OK1");
-  close(fd);
+  AskForModule3(path);
 
   EXPECT_EQ(simulator.Report().requests, 1u);
   EXPECT_EQ(simulator.Report().phase, SimulatorPhase::ReceiveBlocks);
   simulator.Stop();
   EXPECT_FALSE(simulator.Running());
   simulator.Stop();  // twice is harmless
+}
+
+// The moments are taken where the pacing cannot hide them: a piece when it came, an answer when
+// it was written. Only the order and a lower bound (the pacing's own sleep) are checked.
+TEST(PtySimulatorTest, KeepsATimelineOfThePiecesAndAnswersWhenAsked) {
+  SimulatorConfig config;
+  config.target = FirmwareTarget::Module3;
+  config.baudRate = 38400;
+  PtySimulator quiet;
+  ASSERT_TRUE(quiet.Start(config)) << quiet.Error();
+  PtySimulator simulator;
+  simulator.KeepTimeline(true);
+  ASSERT_TRUE(simulator.Start(config)) << simulator.Error();
+
+  for (PtySimulator* s : {&quiet, &simulator}) AskForModule3(s->DevicePath());
+  // Stopped first: the answer's moment is noted just after it was written.
+  quiet.Stop();
+  simulator.Stop();
+  EXPECT_TRUE(quiet.Timeline().empty());
+  const std::vector<LineEvent> events = simulator.Timeline();
+  std::uint32_t in = 0;
+  for (const LineEvent& e : events) {
+    if (e.in) in += e.bytes;
+  }
+  EXPECT_EQ(in, 3u);
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_TRUE(events.front().in);
+  const LineEvent& answer = events.back();
+  EXPECT_FALSE(answer.in);
+  EXPECT_EQ(answer.bytes, 6u);
+  const double paced = MachineSimulator::LineSeconds(3 + 6, 38400);
+  EXPECT_GE(static_cast<double>(answer.monotonicNs - events.front().monotonicNs) / 1e9, paced);
 }
 
 TEST(PtySimulatorTest, RefusesADeviceThatCannotBeOpened) {
