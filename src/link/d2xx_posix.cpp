@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <ftdi.h>
 #include <libusb.h>
 
@@ -5,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <type_traits>
 
 #include "link/libftdi_d2xx.h"
 
@@ -26,30 +28,81 @@ constexpr int kUsbReadTimeoutMs = 100;
 
 // Runs fn with the attached FTDI devices of ctx's USB context, in bus order. False when USB
 // cannot be enumerated at all.
-bool WithFtdiDevices(ftdi_context* ctx,
+template <typename Api>
+bool WithFtdiDevices(const Api& api, ftdi_context* ctx,
                      const std::function<void(const std::vector<libusb_device*>&)>& fn) {
   libusb_device** list = nullptr;
-  const ssize_t count = libusb_get_device_list(ctx->usb_ctx, &list);
+  const ssize_t count = api.libusbGetDeviceList(ctx->usb_ctx, &list);
   if (count < 0) return false;
   std::vector<libusb_device*> devices;
   for (ssize_t i = 0; i < count; ++i) {
     libusb_device_descriptor descriptor{};
-    if (libusb_get_device_descriptor(list[i], &descriptor) == 0 &&
+    if (api.libusbGetDeviceDescriptor(list[i], &descriptor) == 0 &&
         descriptor.idVendor == kFtdiVendorId) {
       devices.push_back(list[i]);
     }
   }
   fn(devices);
-  libusb_free_device_list(list, 1);
+  api.libusbFreeDeviceList(list, 1);
   return true;
 }
 
 struct ContextDeleter {
-  void operator()(ftdi_context* ctx) const { ftdi_free(ctx); }
+  decltype(&::ftdi_free) free = nullptr;
+  void operator()(ftdi_context* ctx) const { free(ctx); }
 };
 using ContextPtr = std::unique_ptr<ftdi_context, ContextDeleter>;
 
 }  // namespace
+
+// libftdi1's and libusb's functions, bound at run time on first use, as FTD2XX.dll is on
+// Windows: where the libraries are not installed everything but the cable still works (no
+// device is ever listed), and commands that never touch the cable do not load them at start.
+struct LibFtdiD2xx::Api {
+  decltype(&::ftdi_new) ftdiNew = nullptr;
+  decltype(&::ftdi_free) ftdiFree = nullptr;
+  decltype(&::ftdi_usb_get_strings2) ftdiUsbGetStrings2 = nullptr;
+  decltype(&::ftdi_usb_open_dev) ftdiUsbOpenDev = nullptr;
+  decltype(&::ftdi_usb_close) ftdiUsbClose = nullptr;
+  decltype(&::ftdi_read_data) ftdiReadData = nullptr;
+  decltype(&::ftdi_write_data) ftdiWriteData = nullptr;
+  decltype(&::ftdi_set_baudrate) ftdiSetBaudrate = nullptr;
+  decltype(&::ftdi_set_line_property) ftdiSetLineProperty = nullptr;
+  decltype(&::libusb_get_device_list) libusbGetDeviceList = nullptr;
+  decltype(&::libusb_get_device_descriptor) libusbGetDeviceDescriptor = nullptr;
+  decltype(&::libusb_free_device_list) libusbFreeDeviceList = nullptr;
+  bool loaded = false;  // every function above was found
+};
+
+const LibFtdiD2xx::Api& LibFtdiD2xx::Library() {
+  if (api_) return *api_;
+  api_ = std::make_unique<Api>();
+  // The libraries stay loaded for the rest of the process: a context may outlive this object's
+  // use of them only by its own destruction, which needs them.
+  void* ftdi = dlopen(libraries_.ftdi, RTLD_NOW | RTLD_LOCAL);
+  void* usb = dlopen(libraries_.usb, RTLD_NOW | RTLD_LOCAL);
+  if (ftdi == nullptr || usb == nullptr) return *api_;
+  Api& api = *api_;
+  bool all = true;
+  const auto bind = [&all](void* from, auto& function, const char* name) {
+    function = reinterpret_cast<std::remove_reference_t<decltype(function)>>(dlsym(from, name));
+    all = all && function != nullptr;
+  };
+  bind(ftdi, api.ftdiNew, "ftdi_new");
+  bind(ftdi, api.ftdiFree, "ftdi_free");
+  bind(ftdi, api.ftdiUsbGetStrings2, "ftdi_usb_get_strings2");
+  bind(ftdi, api.ftdiUsbOpenDev, "ftdi_usb_open_dev");
+  bind(ftdi, api.ftdiUsbClose, "ftdi_usb_close");
+  bind(ftdi, api.ftdiReadData, "ftdi_read_data");
+  bind(ftdi, api.ftdiWriteData, "ftdi_write_data");
+  bind(ftdi, api.ftdiSetBaudrate, "ftdi_set_baudrate");
+  bind(ftdi, api.ftdiSetLineProperty, "ftdi_set_line_property");
+  bind(usb, api.libusbGetDeviceList, "libusb_get_device_list");
+  bind(usb, api.libusbGetDeviceDescriptor, "libusb_get_device_descriptor");
+  bind(usb, api.libusbFreeDeviceList, "libusb_free_device_list");
+  api.loaded = all;
+  return api;
+}
 
 struct LibFtdiD2xx::Device {
   ContextPtr ctx;
@@ -58,8 +111,11 @@ struct LibFtdiD2xx::Device {
 
 LibFtdiD2xx::LibFtdiD2xx() = default;
 
+LibFtdiD2xx::LibFtdiD2xx(Libraries libraries) : libraries_(libraries) {}
+
 LibFtdiD2xx::~LibFtdiD2xx() {
-  for (auto& device : open_) ftdi_usb_close(device->ctx.get());
+  // A handle exists only once the functions were bound.
+  for (auto& device : open_) api_->ftdiUsbClose(device->ctx.get());
 }
 
 FtStatus LibFtdiD2xx::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
@@ -67,16 +123,17 @@ FtStatus LibFtdiD2xx::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
   const bool descriptions = flags == (kFtListAll | kFtOpenByDescription);
   if ((!countOnly && !descriptions) || arg1 == nullptr) return kFtInvalidParameter;
 
-  ContextPtr ctx(ftdi_new());
+  const Api& api = Library();
+  ContextPtr ctx(api.loaded ? api.ftdiNew() : nullptr, ContextDeleter{api.ftdiFree});
   if (!ctx) {
-    // No USB support on this machine at all: no device is attached.
+    // No libftdi or no USB support on this machine at all: no device is attached.
     if (countOnly) *static_cast<std::uint32_t*>(arg1) = 0;
     if (descriptions && arg2) *static_cast<std::uint32_t*>(arg2) = 0;
     return kFtOk;
   }
 
   std::uint32_t listed = 0;
-  const bool ok = WithFtdiDevices(ctx.get(), [&](const std::vector<libusb_device*>& devices) {
+  const bool ok = WithFtdiDevices(api, ctx.get(), [&](const std::vector<libusb_device*>& devices) {
     if (countOnly) {
       listed = static_cast<std::uint32_t>(devices.size());
       return;
@@ -87,8 +144,8 @@ FtStatus LibFtdiD2xx::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
       std::memset(description, 0, kFtDescriptionSize);
       // A device whose strings cannot be read (no permission, say) lists with an empty
       // description and so is never taken for the cable.
-      if (ftdi_usb_get_strings2(ctx.get(), devices[i], nullptr, 0, description,
-                                static_cast<int>(kFtDescriptionSize), nullptr, 0) != 0) {
+      if (api.ftdiUsbGetStrings2(ctx.get(), devices[i], nullptr, 0, description,
+                                 static_cast<int>(kFtDescriptionSize), nullptr, 0) != 0) {
         std::memset(description, 0, kFtDescriptionSize);
       }
       description[kFtDescriptionSize - 1] = '\0';
@@ -103,12 +160,13 @@ FtStatus LibFtdiD2xx::ListDevices(void* arg1, void* arg2, std::uint32_t flags) {
 FtStatus LibFtdiD2xx::Open(int index, FtHandle* handle) {
   if (handle == nullptr || index < 0) return kFtInvalidParameter;
   // Each device has a context of its own: its transfers run in the USB context it was found in.
-  ContextPtr ctx(ftdi_new());
+  const Api& api = Library();
+  ContextPtr ctx(api.loaded ? api.ftdiNew() : nullptr, ContextDeleter{api.ftdiFree});
   if (!ctx) return kFtDeviceNotFound;
   FtStatus status = kFtDeviceNotFound;
-  const bool ok = WithFtdiDevices(ctx.get(), [&](const std::vector<libusb_device*>& devices) {
+  const bool ok = WithFtdiDevices(api, ctx.get(), [&](const std::vector<libusb_device*>& devices) {
     if (static_cast<std::size_t>(index) >= devices.size()) return;
-    status = ftdi_usb_open_dev(ctx.get(), devices[index]) == 0 ? kFtOk : kFtIoError;
+    status = api.ftdiUsbOpenDev(ctx.get(), devices[index]) == 0 ? kFtOk : kFtIoError;
   });
   if (!ok || status != kFtOk) return ok ? status : kFtIoError;
   ctx->usb_read_timeout = kUsbReadTimeoutMs;
@@ -126,7 +184,7 @@ FtStatus LibFtdiD2xx::Close(FtHandle handle) {
   if (it == open_.end()) return kFtInvalidHandle;
   // Whatever the USB layer says, the handle is gone afterwards: a refusal here would leave a
   // device no one can close.
-  ftdi_usb_close((*it)->ctx.get());
+  api_->ftdiUsbClose((*it)->ctx.get());
   open_.erase(it);
   return kFtOk;
 }
@@ -143,7 +201,7 @@ bool LibFtdiD2xx::Fetch(Device& device) {
   unsigned char chunk[kFetchChunk];
   const std::size_t room = kMaxBuffered - device.received.size();
   const int wanted = static_cast<int>(std::min<std::size_t>(room, sizeof chunk));
-  const int got = ftdi_read_data(device.ctx.get(), chunk, wanted);
+  const int got = api_->ftdiReadData(device.ctx.get(), chunk, wanted);
   if (got < 0) return false;
   device.received.insert(device.received.end(), chunk, chunk + got);
   return true;
@@ -182,7 +240,7 @@ FtStatus LibFtdiD2xx::Write(FtHandle handle, void* buffer, std::uint32_t n,
   if (!device) return kFtInvalidHandle;
   const int size = static_cast<int>(std::min<std::uint32_t>(n, INT_MAX));
   const int sent =
-      ftdi_write_data(device->ctx.get(), static_cast<const unsigned char*>(buffer), size);
+      api_->ftdiWriteData(device->ctx.get(), static_cast<const unsigned char*>(buffer), size);
   if (sent < 0) return kFtIoError;
   *written = static_cast<std::uint32_t>(sent);
   return kFtOk;
@@ -192,7 +250,7 @@ FtStatus LibFtdiD2xx::SetBaudRate(FtHandle handle, std::uint32_t baud) {
   Device* device = Find(handle);
   if (!device) return kFtInvalidHandle;
   if (baud == 0 || baud > INT_MAX) return kFtInvalidParameter;
-  return ftdi_set_baudrate(device->ctx.get(), static_cast<int>(baud)) == 0 ? kFtOk : kFtIoError;
+  return api_->ftdiSetBaudrate(device->ctx.get(), static_cast<int>(baud)) == 0 ? kFtOk : kFtIoError;
 }
 
 FtStatus LibFtdiD2xx::SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
@@ -223,8 +281,9 @@ FtStatus LibFtdiD2xx::SetDataCharacteristics(FtHandle handle, std::uint8_t wordL
   }
   static constexpr ftdi_parity_type kParities[] = {NONE, ODD, EVEN, MARK, SPACE};
   if (parity >= std::size(kParities)) return kFtInvalidParameter;
-  return ftdi_set_line_property(device->ctx.get(), bits, stop, kParities[parity]) == 0 ? kFtOk
-                                                                                       : kFtIoError;
+  return api_->ftdiSetLineProperty(device->ctx.get(), bits, stop, kParities[parity]) == 0
+             ? kFtOk
+             : kFtIoError;
 }
 
 }  // namespace loadwing

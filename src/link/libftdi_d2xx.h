@@ -13,7 +13,14 @@ namespace loadwing {
 // the chip until they are read.
 class LibFtdiD2xx final : public D2xx {
  public:
+  // The shared libraries bound on first use; where either is missing no device is listed.
+  struct Libraries {
+    const char* ftdi = "libftdi1.so.2";
+    const char* usb = "libusb-1.0.so.0";
+  };
+
   LibFtdiD2xx();
+  explicit LibFtdiD2xx(Libraries libraries);
   ~LibFtdiD2xx() override;
   LibFtdiD2xx(const LibFtdiD2xx&) = delete;
   LibFtdiD2xx& operator=(const LibFtdiD2xx&) = delete;
@@ -29,13 +36,17 @@ class LibFtdiD2xx final : public D2xx {
   FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) override;
 
  private:
+  struct Api;
   struct Device;
+  const Api& Library();
   Device* Find(FtHandle handle);
   // Fetches what the chip has received into the device's buffer; false on a USB error.
   bool Fetch(Device& device);
 
   // Handles given out and not yet closed; a handle not in here is never dereferenced.
   std::vector<std::unique_ptr<Device>> open_;
+  Libraries libraries_;
+  std::unique_ptr<Api> api_;  // bound by Library()
 };
 
 }  // namespace loadwing

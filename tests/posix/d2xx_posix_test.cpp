@@ -34,6 +34,29 @@ TEST(LibFtdiD2xxTest, CountAndDescriptionListingAgree) {
   for (const auto& b : buffers) EXPECT_EQ(b[kFtDescriptionSize - 1], '\0');
 }
 
+TEST(LibFtdiD2xxTest, WithoutTheLibrariesNothingIsListedOrOpened) {
+  const LibFtdiD2xx::Libraries missing[] = {{"libloadwing-no-such-ftdi.so", "libusb-1.0.so.0"},
+                                            {"libftdi1.so.2", "libloadwing-no-such-usb.so"}};
+  for (const LibFtdiD2xx::Libraries& libraries : missing) {
+    SCOPED_TRACE(std::string(libraries.ftdi) + " " + libraries.usb);
+    LibFtdiD2xx d2xx(libraries);
+    EXPECT_EQ(CountDevices(d2xx), 0u);
+    char description[kFtDescriptionSize] = "x";
+    char* buffers[] = {description, nullptr};
+    std::uint32_t listed = 0xDEADu;
+    EXPECT_EQ(d2xx.ListDevices(buffers, &listed, kFtListAll | kFtOpenByDescription), kFtOk);
+    EXPECT_EQ(listed, 0u);
+    FtHandle handle = nullptr;
+    EXPECT_EQ(d2xx.Open(0, &handle), kFtDeviceNotFound);
+    EXPECT_EQ(handle, nullptr);
+    UsbLink::ResetListedForTesting();
+    UsbLink cable(d2xx);
+    EXPECT_FALSE(ProbeUsbCable(cable));
+    EXPECT_FALSE(cable.OpenByDescription(kUsbCableDescription, 38400, 0, 0, 8));
+    UsbLink::ResetListedForTesting();
+  }
+}
+
 TEST(LibFtdiD2xxTest, UnknownListingRequestIsRefused) {
   LibFtdiD2xx d2xx;
   std::uint32_t count = 0;
