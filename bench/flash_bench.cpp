@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
-#include "app/status_view.h"
+#include "core/clock.h"
+#include "core/status_view.h"
 #include "flash/flash_transfer.h"
 #include "link/connection.h"
 #include "link/d2xx.h"

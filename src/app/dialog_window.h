@@ -7,7 +7,7 @@ namespace loadwing {
 
 // What the portable MainDialog asks of its window. The Win32 implementation maps each call to
 // one or two messages or calls on the dialog's HWND; tests use a recording fake.
-// Controls are addressed by their dialog ids (resources/resource.h).
+// Controls are addressed by their dialog ids (app/dialog_ids.h).
 class DialogWindow {
  public:
   virtual ~DialogWindow() = default;

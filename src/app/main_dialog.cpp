@@ -3,11 +3,11 @@
 #include <optional>
 #include <string>
 
+#include "app/dialog_ids.h"
 #include "firmware/firmware_loader.h"
 #include "link/link_io.h"
 #include "link/port_discovery.h"
 #include "link/serial_connect.h"
-#include "resources/resource.h"
 
 namespace loadwing {
 

@@ -2,10 +2,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/clock.h"
 #include "app/dialog_window.h"
 #include "app/settings_store.h"
-#include "app/status_view.h"
+#include "core/clock.h"
+#include "core/status_view.h"
 #include "firmware/firmware_image.h"
 #include "flash/flash_transfer.h"
 #include "link/connection.h"

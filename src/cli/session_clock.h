@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "app/clock.h"
+#include "core/clock.h"
 
 namespace loadwing::cli {
 

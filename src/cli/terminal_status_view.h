@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/status_view.h"
+#include "core/status_view.h"
 
 namespace loadwing::cli {
 

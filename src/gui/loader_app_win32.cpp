@@ -7,15 +7,15 @@
 #include <memory>
 #include <string>
 
-#include "app/clock.h"
-#include "app/dialog_window_win32.h"
+#include "app/dialog_ids.h"
 #include "app/main_dialog.h"
-#include "app/settings_store_win32.h"
+#include "core/clock.h"
 #include "firmware/firmware_image.h"
+#include "gui/dialog_window_win32.h"
+#include "gui/settings_store_win32.h"
 #include "link/d2xx_win32.h"
 #include "link/serial_port_map_win32.h"
 #include "link/serial_port_win32.h"
-#include "resources/resource.h"
 
 namespace loadwing {
 namespace {

@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "app/clock.h"
-#include "app/status_view.h"
+#include "core/clock.h"
+#include "core/status_view.h"
 #include "link/connection.h"
 #include "link/serial_port.h"
 #include "link/usb_link.h"

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/clock.h"
+#include "core/clock.h"
 
 namespace loadwing::testing {
 

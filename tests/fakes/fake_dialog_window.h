@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/dialog_ids.h"
 #include "app/dialog_window.h"
-#include "resources/resource.h"
 
 namespace loadwing::testing {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/status_view.h"
+#include "core/status_view.h"
 
 namespace loadwing::testing {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
+#include "core/clock.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_d2xx.h"
 #include "fakes/fake_serial_port.h"

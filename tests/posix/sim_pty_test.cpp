@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/clock.h"
+#include "core/clock.h"
 #include "fakes/fake_d2xx.h"
 #include "fakes/fake_status_view.h"
 #include "flash/flash_transfer.h"

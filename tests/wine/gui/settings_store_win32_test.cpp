@@ -1,5 +1,5 @@
 // RegistrySettingsStore against the registry of the Wine prefix.
-#include "app/settings_store_win32.h"
+#include "gui/settings_store_win32.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "app/dialog_window_win32.h"
+#include "gui/dialog_window_win32.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "resources/resource.h"
+#include "app/dialog_ids.h"
 
 namespace loadwing {
 

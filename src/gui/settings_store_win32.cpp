@@ -1,4 +1,4 @@
-#include "app/settings_store_win32.h"
+#include "gui/settings_store_win32.h"
 
 #include <windows.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "main_dialog_fixture.h"
+#include "app/main_dialog_fixture.h"
 
 namespace loadwing::testing::main_dialog_tests {
 namespace {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "fakes/failing_stream.h"
+#include "fakes/record_text.h"
 #include "firmware/record_decoders.h"
-#include "record_text.h"
 
 namespace loadwing {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "app/clock.h"
+#include "core/clock.h"
 #include "fakes/fake_clock.h"
 
 namespace loadwing {

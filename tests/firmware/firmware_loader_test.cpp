@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "fakes/record_text.h"
 #include "firmware/firmware_loader.h"
-#include "record_text.h"
 
 namespace loadwing {
 namespace {

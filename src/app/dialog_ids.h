@@ -1,6 +1,7 @@
-// Resource and control ids of the main dialog. Plain C: included by the resource script too.
-#ifndef LOADWING_RESOURCES_RESOURCE_H
-#define LOADWING_RESOURCES_RESOURCE_H
+// Resource and control ids of the main dialog, shared by the dialog logic and the dialog
+// template. Plain C: the resource script includes it too.
+#ifndef LOADWING_APP_DIALOG_IDS_H
+#define LOADWING_APP_DIALOG_IDS_H
 
 #define IDD_MAIN 102
 #define IDI_APP 128

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog_ids.h"
+#include "app/main_dialog_fixture.h"
 #include "fakes/failing_stream.h"
 #include "firmware/firmware_loader.h"
 #include "link/serial_connect.h"
-#include "main_dialog_fixture.h"
-#include "resources/resource.h"
 
 namespace loadwing::testing::main_dialog_tests {
 namespace {
