@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-bash tools/install_deps.sh
+bash tools/install_deps.sh test
 
 xvfb_pid=""
 cleanup() {
