@@ -56,8 +56,8 @@ else()
   message(STATUS "help2man or gzip missing: no man pages (tools/install_deps.sh release)")
 endif()
 
-# What Debian asks of every package's documentation folder.
-set(changelog ${CMAKE_CURRENT_BINARY_DIR}/package/changelog.Debian)
+# What Debian asks of every package's documentation folder (a native package: changelog.gz).
+set(changelog ${CMAKE_CURRENT_BINARY_DIR}/debian-doc/changelog)
 string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
 if(DEFINED ENV{SOURCE_DATE_EPOCH})
   execute_process(COMMAND date -u -R -d @${build_epoch} OUTPUT_VARIABLE changelog_date
@@ -83,10 +83,11 @@ set(CPACK_PACKAGE_VENDOR "Loadwing developers")
 set(CPACK_PACKAGE_CONTACT "${LOADWING_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "flash firmware into a folding machine's controllers")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Loadwing writes new firmware (Intel HEX or Motorola S-records) into the controllers of a
-Fanfolder/Crossfolder folding machine over a serial port or the maker's FTDI USB cable.
-The package holds the command line (loadwing) and a simulated machine (loadwing-sim) for
-trying it without a machine, with examples.")
+    "Loadwing writes new firmware (Intel HEX or Motorola S-records) into the
+controllers of a Fanfolder/Crossfolder folding machine over a serial port or
+the maker's FTDI USB cable. The package holds the command line (loadwing) and
+a simulated machine (loadwing-sim) for trying it without a machine, with
+examples.")
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

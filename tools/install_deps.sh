@@ -13,7 +13,7 @@ build=(cmake ninja-build g++ pkg-config libcli11-dev libftdi1-dev)
 release=("${build[@]}"
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 python3
-  help2man lintian zip unzip file)
+  help2man dpkg-dev lintian zip unzip file)
 # clang only recommends its sanitizer runtimes; without them the sanitize preset cannot link.
 test=("${release[@]}"
   clang llvm libclang-rt-14-dev clang-format
