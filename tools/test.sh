@@ -1,17 +1,21 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds every preset and runs every test —
-# native, under Wine (with a virtual X display for the dialog), and under the sanitizers.
+# native, under Wine (64- and 32-bit, with a virtual X display for the dialog), and under the
+# sanitizers — then checks that the release builds are reproducible (tools/release.sh --check).
+# Names given as arguments run those steps only: native windows windows32 sanitize release.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-bash tools/install_deps.sh
+bash tools/install_deps.sh test
 
 xvfb_pid=""
 cleanup() {
-  if [ -d "$root/build/windows/wineprefix" ]; then
-    WINEPREFIX="$root/build/windows/wineprefix" wineserver -k >/dev/null 2>&1 || true
-  fi
+  for tree in windows windows32; do
+    if [ -d "$root/build/$tree/wineprefix" ]; then
+      WINEPREFIX="$root/build/$tree/wineprefix" wineserver -k >/dev/null 2>&1 || true
+    fi
+  done
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -24,9 +28,13 @@ if [ -z "${DISPLAY:-}" ]; then
   for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X${display#:}" ] && break; sleep 0.1; done
 fi
 
-presets=(native windows sanitize)
-[ $# -gt 0 ] && presets=("$@")
-for preset in "${presets[@]}"; do
-  echo "=== $preset ==="
-  cmake --workflow --preset "$preset"
+steps=(native windows windows32 sanitize release)
+[ $# -gt 0 ] && steps=("$@")
+for step in "${steps[@]}"; do
+  echo "=== $step ==="
+  if [ "$step" = release ]; then
+    bash tools/release.sh --check --dist build/release-dist
+  else
+    cmake --workflow --preset "$step"
+  fi
 done

@@ -13,13 +13,18 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 rm -rf "$work"
-mkdir -p "$work"
+# The firmware files sit in a folder whose name no single-byte code page holds: the program's
+# UTF-8 code page must open them and show the path as it is. Wine reads command lines in the
+# Unix locale's encoding.
+export LC_ALL=C.UTF-8
+files=$work/прошивки
+mkdir -p "$files"
 # Wine sees the whole Linux file system as drive Z:.
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # Firmware files: a module 3 S-record file (S2 records from 0x010000, an S8 record), a
 # Fanfolder/Crossfolder Intel HEX file, and an S-record file with a wrong checksum.
-python3 - "$work" <<'PY'
+python3 - "$files" <<'PY'
 import sys
 work = sys.argv[1]
 
@@ -69,8 +74,8 @@ timeout 60 "$wine_run" "$driver" template "$(winpath "$loadwing")" || fail "temp
 echo "--- run 1: layout, loads, keys, minimise, Escape"
 timeout 150 "$wine_run" "$loadwing" &
 app=$!
-timeout 150 "$wine_run" "$driver" main "$(winpath "$work/module3.mot")" \
-  "$(winpath "$work/main.hex")" "$(winpath "$work/bad.mot")" \
+timeout 150 "$wine_run" "$driver" main "$(winpath "$files/module3.mot")" \
+  "$(winpath "$files/main.hex")" "$(winpath "$files/bad.mot")" \
   "$(winpath "$work/shot-ready")" "$(winpath "$work/shot-done")" &
 drv=$!
 for _ in $(seq 600); do
@@ -136,7 +141,7 @@ echo "$saved" | grep -Eq 'COMSetting[[:space:]]+REG_DWORD[[:space:]]+0x0$' ||
 echo "--- run 2: Cancel while a handler runs"
 timeout 90 "$wine_run" "$loadwing" &
 app=$!
-timeout 90 "$wine_run" "$driver" nested "$(winpath "$work/module3.mot")" || fail "driver, run 2"
+timeout 90 "$wine_run" "$driver" nested "$(winpath "$files/module3.mot")" || fail "driver, run 2"
 wait_exit "$app" 20 || fail "loadwing.exe did not exit after Cancel"
 
 [ $status -eq 0 ] && echo "gui_test: passed"
