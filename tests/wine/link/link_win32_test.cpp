@@ -21,10 +21,12 @@ namespace {
 TEST(BuildDcb, IsTheMachineLineByteForByte) {
   const DCB dcb = BuildDcb(SerialLineSettings{});
   ASSERT_EQ(sizeof dcb, 28u);
-  // DCBlength 28, BaudRate 38400, the flag word with only fBinary, wReserved, XonLim, XoffLim,
-  // ByteSize 8, Parity 0, StopBits 0, the five characters and wReserved1 all 0.
-  const std::array<std::uint8_t, 28> expected = {28, 0, 0, 0, 0x00, 0x96, 0, 0, 1, 0, 0, 0, 0, 0,
-                                                 0,  0, 0, 0, 8,    0,    0, 0, 0, 0, 0, 0, 0, 0};
+  // DCBlength 28, BaudRate 38400, the flag word with only fBinary (so fOutX = fInX = 0),
+  // wReserved, XonLim, XoffLim, ByteSize 8, Parity 0, StopBits 0, XonChar DC1, XoffChar DC3
+  // (drivers refuse two equal ones), ErrorChar, EofChar, EvtChar and wReserved1 all 0.
+  const std::array<std::uint8_t, 28> expected = {28, 0,    0,    0, 0x00, 0x96, 0, 0, 1, 0,
+                                                 0,  0,    0,    0, 0,    0,    0, 0, 8, 0,
+                                                 0,  0x11, 0x13, 0, 0,    0,    0, 0};
   std::array<std::uint8_t, 28> actual{};
   std::memcpy(actual.data(), &dcb, sizeof dcb);
   EXPECT_EQ(actual, expected);
