@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_image.h"
 #include "core/clock.h"
 #include "core/status_view.h"
 #include "flash/flash_transfer.h"
@@ -122,14 +123,7 @@ int main(int argc, char** argv) {
   const std::string which = argv[1];
   const std::uint32_t baud = argc > 2 ? static_cast<std::uint32_t>(std::stoul(argv[2])) : 38400;
   FirmwareImage image;
-  image.target = which == "webc"   ? FirmwareTarget::WebC
-                 : which == "main" ? FirmwareTarget::FanfolderCrossfolder
-                                   : FirmwareTarget::Module3;
-  std::uint32_t x = 12345;
-  for (std::uint8_t& b : image.data) {
-    x = x * 1664525u + 1013904223u;
-    b = static_cast<std::uint8_t>(x >> 24);
-  }
+  bench::FillBenchImage(image, which);
   const std::uint32_t blocks = FindFlashTargetInfo(image.target)->imageSize / 256;
 
   sim::SimulatorConfig config;

@@ -6,7 +6,9 @@
 #      pseudo-terminal: through the command line (loadwing-sim on a pty, `loadwing flash --port`),
 #      wall time against the line's own time and the loader's CPU time; and block by block with
 #      bench/flash_bench (the same code in one process), the host's overhead per block.
-#   3. Only with WINDOWS_BUILD_DIR (a windows build; needs an X display in DISPLAY): the same
+#   3. The Linux cable layer (libftdi) over the tests' stand-in chip, in simulated time: each
+#      block against its line time plus one 16 ms latency period, by bench/cable_bench.
+#   4. Only with WINDOWS_BUILD_DIR (a windows build; needs an X display in DISPLAY): the same
 #      flashing through loadwing.exe's dialog under Wine, by bench/wine_dialog_bench.py. It
 #      restarts that tree's wineserver: not while its tests run.
 # Usage: bench/run.sh [BUILD_DIR] [REPS] [WINDOWS_BUILD_DIR]
@@ -23,7 +25,8 @@ fi
 loadwing=$build/src/cli/loadwing
 sim=$build/src/sim/loadwing-sim
 flash_bench=$build/bench/flash_bench
-for tool in "$loadwing" "$sim" "$flash_bench"; do
+cable_bench=$build/bench/cable_bench
+for tool in "$loadwing" "$sim" "$flash_bench" "$cable_bench"; do
   [[ -x $tool ]] || { echo "run.sh: $tool is missing; build the native preset first" >&2; exit 1; }
 done
 for tool in srec_cat python3 /usr/bin/time; do
@@ -162,6 +165,20 @@ for target in module main webc; do
   printf '%-8s %7s %10.2f %12s %12s %12s %12s %7s%%\n' "$r_target" "$r_blocks" \
     "$(awk -v w="$r_wall_ms" 'BEGIN {print w / 1000}')" "$r_beyond_line_median_ms" \
     "$r_beyond_line_max_ms" "$r_host_median_ms" "$r_host_max_ms" "$r_cpu_pct"
+done
+
+echo
+echo "The USB cable through libftdi, over the stand-in FT232R (62 data bytes a packet, 16 ms"
+echo "latency timer) at 38400 baud, in simulated time (bench/cable_bench): a block's time"
+echo "against its line time (257-byte frame + acknowledgement) and the goal (line + 16 ms + 1 ms)"
+printf '%-8s %7s %10s %10s %10s %10s %10s\n' "target" "blocks" "USB reads" "median ms" \
+  "max ms" "line ms" "goal ms"
+for target in module main webc; do
+  line=$("$cable_bench" "$target")
+  eval "$(tr ' ' '\n' <<<"$line" | sed 's/^/c_/')"
+  # shellcheck disable=SC2154
+  printf '%-8s %7s %10s %10s %10s %10s %10s\n' "$c_target" "$c_blocks" "$c_usb_reads" \
+    "$c_block_ms_median" "$c_block_ms_max" "$c_line_ms" "$c_goal_ms"
 done
 
 if [[ -n $windows_build ]]; then

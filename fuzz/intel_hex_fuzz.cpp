@@ -21,7 +21,8 @@ DecodeResult DecodeChecked(const std::string& text, GuardedImage& guarded, bool 
   const DecodeResult result = DecodeIntelHex(stream, guarded.image, &statistics);
 
   Require(fuzz::IsDecodeResult(result));
-  Require(result != DecodeResult::RecordOutOfRange);  // not a result of this format
+  // Only an extended-address record with a non-zero base refuses an Intel HEX file.
+  Require(result != DecodeResult::RecordOutOfRange || statistics.addressRecords > 0);
   Require(checkSums || result != DecodeResult::ChecksumMismatch);
   Require(guarded.GuardsIntact());
   Require(guarded.image.target == FirmwareTarget::None);

@@ -16,6 +16,11 @@ struct PortEntry {
   std::string device;  // the device behind it (a by-id link's tty), empty when the same
   std::string detail;  // what the system says about it, may be empty
   bool usbCable = false;
+  // A USB serial adapter's own description (Linux); empty for other ports.
+  std::string usbId;         // vendor:product, "0403:6001"
+  std::string serialNumber;  // the adapter's serial number
+  std::string product;       // the product text it reports
+  bool ftdi = false;         // made by FTDI
 };
 
 // The connections of this platform, in the order a person would look through them.

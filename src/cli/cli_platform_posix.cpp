@@ -1,18 +1,13 @@
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "cli/cli_platform.h"
 #include "link/connection.h"
 #include "link/libftdi_d2xx.h"
-#include "link/port_discovery.h"
 #include "link/posix_serial_port.h"
+#include "link/sysfs_ports.h"
 #include "link/usb_link.h"
 #include "sim/pty_simulator.h"
 
@@ -24,36 +19,27 @@ namespace {
 
 constexpr const char* kById = "/dev/serial/by-id";
 
-std::vector<std::string> SortedEntries(const fs::path& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    names.push_back(it->path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+// What the listing tells about a USB adapter, in one bracket.
+std::string UsbDetail(const SysfsSerialPort& port) {
+  if (!port.usb) return {};
+  std::string detail = "USB " + port.vendorId + ":" + port.productId;
+  if (port.ftdi) detail += " FTDI";
+  if (!port.serialNumber.empty()) detail += ", serial " + port.serialNumber;
+  if (!port.product.empty()) detail += ", \"" + port.product + "\"";
+  return detail;
 }
 
-// ttyS0..ttyS31 always exist as device files; only those with a UART behind them are ports a
-// person could use. A port that cannot be asked (no permission, busy) is listed, to be safe.
-bool IsRealSerialPort(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == EACCES || errno == EBUSY;
-  serial_struct info{};
-  const bool known = ::ioctl(fd, TIOCGSERIAL, &info) != 0 || info.type != PORT_UNKNOWN;
-  ::close(fd);
-  return known;
-}
-
-// ttyS10 after ttyS9: by the name's prefix, then its number.
-bool NaturalLess(const std::string& a, const std::string& b) {
-  const auto split = [](const std::string& s) {
-    std::size_t i = s.size();
-    while (i > 0 && s[i - 1] >= '0' && s[i - 1] <= '9') --i;
-    const long n = i < s.size() ? std::stol(s.substr(i)) : -1;
-    return std::make_pair(s.substr(0, i), n);
-  };
-  return split(a) < split(b);
+PortEntry EntryFor(const std::string& name, const std::string& device,
+                   const SysfsSerialPort& port) {
+  PortEntry entry;
+  entry.name = name;
+  entry.device = device;
+  entry.detail = UsbDetail(port);
+  if (port.usb) entry.usbId = port.vendorId + ":" + port.productId;
+  entry.serialNumber = port.serialNumber;
+  entry.product = port.product;
+  entry.ftdi = port.ftdi;
+  return entry;
 }
 
 class PtyMachine final : public SimulatedMachine {
@@ -71,31 +57,33 @@ class PtyMachine final : public SimulatedMachine {
 
 }  // namespace
 
+// Everything from sysfs: no device is opened, so nothing plugged in sees DTR or RTS move.
 std::vector<PortEntry> ListPorts() {
   std::vector<PortEntry> entries;
-  for (const std::string& name : SortedEntries(kById)) {
-    const fs::path link = fs::path(kById) / name;
-    std::error_code ec;
-    const fs::path target = fs::canonical(link, ec);
-    entries.push_back({link.string(), ec ? std::string() : target.string(), "", false});
+  const std::vector<SysfsSerialPort> ports = ListSysfsSerialPorts();
+  // The stable by-id names first, in their own order, then every device.
+  std::vector<std::pair<std::string, const SysfsSerialPort*>> byId;
+  for (const SysfsSerialPort& port : ports) {
+    for (const std::string& link : port.byId) byId.emplace_back(link, &port);
   }
-  std::vector<std::string> ttys;
-  for (const std::string& name : SortedEntries("/dev")) {
-    const bool serial = name.rfind("ttyS", 0) == 0 && name.size() > 4;
-    if (serial || name.rfind("ttyUSB", 0) == 0 || name.rfind("ttyACM", 0) == 0) {
-      if (serial && !IsRealSerialPort("/dev/" + name)) continue;
-      ttys.push_back(name);
-    }
-  }
-  std::sort(ttys.begin(), ttys.end(), NaturalLess);
-  for (const std::string& name : ttys) entries.push_back({"/dev/" + name, "", "", false});
+  std::sort(byId.begin(), byId.end());
+  for (const auto& [link, port] : byId) entries.push_back(EntryFor(link, port->device, *port));
+  for (const SysfsSerialPort& port : ports) entries.push_back(EntryFor(port.device, "", port));
 
-  LibFtdiD2xx d2xx;
-  UsbLink cable(d2xx);
-  if (ProbeUsbCable(cable)) {
-    entries.push_back({kUsbCableEntry, "",
-                       "FTDI device \"" + std::string(kUsbCableDescription) + "\", use --usb",
-                       true});
+  // The cable through libftdi: an FTDI device with the cable's product text (its D2XX
+  // description), whether or not the kernel made a tty of it.
+  for (const SysfsFtdiDevice& device : ListSysfsFtdiDevices()) {
+    if (device.product != kUsbCableDescription) continue;
+    PortEntry entry;
+    entry.name = kUsbCableEntry;
+    entry.detail = "FTDI device \"" + std::string(kUsbCableDescription) + "\", use --usb";
+    entry.usbCable = true;
+    entry.usbId = std::string("0403:") + device.productId;
+    entry.serialNumber = device.serialNumber;
+    entry.product = device.product;
+    entry.ftdi = true;
+    entries.push_back(std::move(entry));
+    break;
   }
   return entries;
 }

@@ -30,7 +30,11 @@ std::vector<PortEntry> ListPorts() {
   Ftd2xxLibrary d2xx;
   UsbLink cable(d2xx);
   if (ProbeUsbCable(cable)) {
-    entries.push_back({kUsbCableEntry, "", "use --usb", true});
+    PortEntry port;
+    port.name = kUsbCableEntry;
+    port.detail = "use --usb";
+    port.usbCable = true;
+    entries.push_back(std::move(port));
   }
   return entries;
 }

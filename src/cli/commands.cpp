@@ -84,6 +84,10 @@ int RunPorts(bool json, std::ostream& out, std::ostream& /*err*/) {
                    .Add("device", port.device)
                    .Add("detail", port.detail)
                    .Add("kind", port.usbCable ? "usb" : "serial")
+                   .Add("usbId", port.usbId)
+                   .Add("serialNumber", port.serialNumber)
+                   .Add("product", port.product)
+                   .Add("ftdi", port.ftdi)
                    .str();
     }
     array += ']';

@@ -129,18 +129,22 @@ std::string FormatInfoJson(const FirmwareReport& report) {
 }
 
 std::optional<std::string> AddressRecordWarning(const FirmwareReport& report) {
-  if (!report.intelHex) return std::nullopt;
+  // A refused file has its own status text; what was skipped on the way does not matter then.
+  if (!report.intelHex || !report.loaded()) return std::nullopt;
   const IntelHexStatistics& s = report.hexStatistics;
   if (s.addressRecords == 0 && s.otherRecords == 0) return std::nullopt;
-  std::string text = "warning: " + report.path + " holds ";
+  std::string text = "warning: " + report.path + ": ";
   if (s.addressRecords != 0) {
-    text += std::to_string(s.addressRecords) + " extended-address record(s) (types 02-05)";
-    if (s.otherRecords != 0) text += " and ";
+    text += "skipped " + std::to_string(s.addressRecords) +
+            " address record(s) (types 02-05: zero base or start address), which carry no "
+            "image data";
+    if (s.otherRecords != 0) text += "; ";
   }
-  if (s.otherRecords != 0) text += std::to_string(s.otherRecords) + " record(s) of unknown type";
-  text +=
-      "; this loader knows only 16-bit addresses and takes their bytes as data at their address "
-      "field, so those bytes will be flashed";
+  if (s.otherRecords != 0) {
+    text += std::to_string(s.otherRecords) +
+            " record(s) of unknown type were taken as data at their address field, so those "
+            "bytes will be flashed";
+  }
   return text;
 }
 

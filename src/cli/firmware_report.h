@@ -41,8 +41,9 @@ std::string TargetDescription(FirmwareTarget target);
 std::string FormatInfoText(const FirmwareReport& report);
 std::string FormatInfoJson(const FirmwareReport& report);
 
-// A warning when an Intel HEX file holds records the loader takes as data although they carry
-// addresses (types 02 to 05) or are of no known type: their bytes will be flashed.
+// A warning when a loaded Intel HEX file holds address records (types 02 to 05 with a zero base,
+// or start addresses), which were skipped, or records of no known type, whose bytes are taken
+// as data and will be flashed.
 std::optional<std::string> AddressRecordWarning(const FirmwareReport& report);
 
 }  // namespace loadwing::cli

@@ -73,8 +73,10 @@ LoadOutcome LoadIntelHexFile(const std::string& path, FirmwareImage& image,
       return {FirmwareTarget::FanfolderCrossfolder, " firmware for Fanfolder/Crossfolder loaded"};
     case DecodeResult::ChecksumMismatch:
       return Failure(" load firmware: read error");
+    case DecodeResult::RecordOutOfRange:
+      // Data that cannot be placed in the image: the same text as for such S-records.
+      return Failure(" load firmware: can't open file, error 7");
     case DecodeResult::TextEnded:
-    case DecodeResult::RecordOutOfRange:  // not produced by this decoder
       break;
   }
   return Failure(" load firmware: unexpected end of file");

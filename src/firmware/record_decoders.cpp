@@ -125,6 +125,14 @@ class TextCursor {
   std::size_t pos_ = 0;
 };
 
+// Types 02 to 05: extended segment/linear base (02, 04) and start address (03, 05).
+bool IsAddressRecord(std::uint8_t type) {
+  return type >= 0x02 && type <= 0x05;
+}
+bool IsExtendedBase(std::uint8_t type) {
+  return type == 0x02 || type == 0x04;
+}
+
 void NoteIntelHexType(IntelHexStatistics& statistics, std::uint8_t type) {
   if (type == 0x00) {
     ++statistics.dataRecords;
@@ -166,16 +174,24 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
 
     const std::size_t address = addressHigh * 256u + addressLow;
     std::uint8_t sum = static_cast<std::uint8_t>(count + addressHigh + addressLow + type);
+    // Address records (02 to 05) carry no image data: a start address would overwrite the first
+    // bytes, and a non-zero base names addresses above the 64 KiB the controller receives.
+    const bool addressRecord = IsAddressRecord(type);
+    bool baseAboveZero = false;
     std::size_t written = 0;
     bool ended = false;
-    for (; written < count; ++written) {
+    for (std::size_t i = 0; i < count; ++i) {
       std::uint8_t byte = 0;
       if (!ReadPair(stream, byte)) {
         ended = true;
         break;
       }
-      image.data[address + written] = byte;
       sum = static_cast<std::uint8_t>(sum + byte);
+      if (addressRecord) {
+        baseAboveZero = baseAboveZero || byte != 0;
+      } else {
+        image.data[address + written++] = byte;
+      }
     }
     // Once per record rather than per byte; a record cut short counts what it did write.
     if (statistics && written > 0) {
@@ -187,6 +203,9 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
     if (!ReadPair(stream, checksum)) return DecodeResult::TextEnded;
     sum = static_cast<std::uint8_t>(sum + checksum);
     if (sum != 0 && ChecksumsChecked()) return DecodeResult::ChecksumMismatch;
+    // Records after a non-zero base belong above 64 KiB; placing them low would corrupt the
+    // image, and dropping them would lose firmware. Refuse the file.
+    if (baseAboveZero && IsExtendedBase(type)) return DecodeResult::RecordOutOfRange;
   }
 }
 

@@ -13,8 +13,10 @@ enum class DecodeResult : std::uint8_t {
   TextEnded,         // the text or stream ended before a terminating record
   ChecksumMismatch,  // a record's checksum did not add up; decoding stopped at that record
   // An S2 record whose byte count is below 4, or whose data would land below the first S2
-  // record's address or 131,072 bytes or more above it. Such a file is refused whole: flashing a
-  // silently cut image is worse than flashing nothing. Nothing of the record is written.
+  // record's address or 131,072 bytes or more above it; an Intel HEX extended-address record
+  // (type 02 or 04) with a non-zero base, whose following records lie above 64 KiB. Such a file
+  // is refused whole: flashing a silently cut or folded image is worse than flashing nothing.
+  // Nothing of the record is written.
   RecordOutOfRange,
 };
 
@@ -22,12 +24,12 @@ enum class DecodeResult : std::uint8_t {
 // shows later as a checksum mismatch.
 std::uint8_t HexPairToByte(char high, char low);
 
-// What an Intel HEX decode came across, for front ends that want to warn about records this
-// decoder takes as plain data (types 02 to 05 carry extended addresses in the published format).
+// What an Intel HEX decode came across, for front ends that want to tell about records that
+// are not plain data.
 struct IntelHexStatistics {
   std::uint32_t dataRecords = 0;     // type 00
-  std::uint32_t addressRecords = 0;  // types 02 to 05, taken as data at their address field
-  std::uint32_t otherRecords = 0;    // types 06 to FF, likewise taken as data
+  std::uint32_t addressRecords = 0;  // types 02 to 05 (base zero, or start address): skipped
+  std::uint32_t otherRecords = 0;    // types 06 to FF, taken as data at their address field
   std::int32_t highestAddress = -1;  // highest image offset written; -1 when none was
 };
 
@@ -35,7 +37,9 @@ struct IntelHexStatistics {
 // translation), one character or one pair at a time. Resets image offsets 0 to 65,535 to 0xFF
 // first; the upper 65,536 bytes keep what they held unless a record reaches past 0xFFFF.
 // A count of 00 or a record of type 01 ends the file. Each data byte is in the image before its
-// record's checksum is checked. statistics, when given, is filled in as records are taken.
+// record's checksum is checked. Records of types 02 to 05 write nothing (their checksum is still
+// checked); a type 02 or 04 record with a non-zero base ends the decode with RecordOutOfRange.
+// statistics, when given, is filled in as records are taken.
 // A read error of the stream ends the text there (TextEnded, the stream's badbit set).
 DecodeResult DecodeIntelHex(std::istream& stream, FirmwareImage& image,
                             IntelHexStatistics* statistics = nullptr);

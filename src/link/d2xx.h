@@ -4,7 +4,7 @@
 namespace loadwing {
 
 // The eight functions of FTDI's D2XX interface the cable needs, as a table the platform fills:
-// on Windows from FTD2XX.dll by ordinal (an absent DLL gives a table whose every call fails),
+// on Windows from FTD2XX.dll by name (an absent DLL gives a table whose every call fails),
 // on Linux over libftdi1, in tests a scripted fake.
 using FtStatus = std::uint32_t;
 using FtHandle = void*;

@@ -21,10 +21,18 @@ constexpr std::uint16_t kFtdiVendorId = 0x0403;
 // Enough for several seconds of input at the link's speed; beyond it the chip's own buffer
 // and USB flow control hold the rest.
 constexpr std::size_t kMaxBuffered = 64 * 1024;
-constexpr int kFetchChunk = 4096;
-// A fetch with nothing received returns after the chip's latency timer; this only bounds a
-// device that stops answering.
-constexpr int kUsbReadTimeoutMs = 100;
+// Packets asked for in one USB read. The read ends at the chip's first short packet, which it
+// sends when its latency timer runs out, so asking for many costs no extra wait.
+constexpr int kFetchPackets = 64;
+// Every packet from the chip begins with two modem status bytes.
+constexpr int kStatusBytes = 2;
+// The chip answers a read only when it has a full packet or when its latency timer (16 ms by
+// default) runs out. A queue query must not wait for that, so it polls: a read that gets
+// nothing within this time finds nothing (the chip keeps its bytes until it is asked again).
+constexpr unsigned kPollTimeoutMs = 1;
+// Once full packets flow, the chip holds the last few bytes until its timer runs out; this
+// bounds that wait for a device that stops answering.
+constexpr unsigned kRestTimeoutMs = 100;
 
 // Runs fn with the attached FTDI devices of ctx's USB context, in bus order. False when USB
 // cannot be enumerated at all.
@@ -64,13 +72,13 @@ struct LibFtdiD2xx::Api {
   decltype(&::ftdi_usb_get_strings2) ftdiUsbGetStrings2 = nullptr;
   decltype(&::ftdi_usb_open_dev) ftdiUsbOpenDev = nullptr;
   decltype(&::ftdi_usb_close) ftdiUsbClose = nullptr;
-  decltype(&::ftdi_read_data) ftdiReadData = nullptr;
   decltype(&::ftdi_write_data) ftdiWriteData = nullptr;
   decltype(&::ftdi_set_baudrate) ftdiSetBaudrate = nullptr;
   decltype(&::ftdi_set_line_property) ftdiSetLineProperty = nullptr;
   decltype(&::libusb_get_device_list) libusbGetDeviceList = nullptr;
   decltype(&::libusb_get_device_descriptor) libusbGetDeviceDescriptor = nullptr;
   decltype(&::libusb_free_device_list) libusbFreeDeviceList = nullptr;
+  decltype(&::libusb_bulk_transfer) libusbBulkTransfer = nullptr;
   bool loaded = false;  // every function above was found
 };
 
@@ -93,13 +101,13 @@ const LibFtdiD2xx::Api& LibFtdiD2xx::Library() {
   bind(ftdi, api.ftdiUsbGetStrings2, "ftdi_usb_get_strings2");
   bind(ftdi, api.ftdiUsbOpenDev, "ftdi_usb_open_dev");
   bind(ftdi, api.ftdiUsbClose, "ftdi_usb_close");
-  bind(ftdi, api.ftdiReadData, "ftdi_read_data");
   bind(ftdi, api.ftdiWriteData, "ftdi_write_data");
   bind(ftdi, api.ftdiSetBaudrate, "ftdi_set_baudrate");
   bind(ftdi, api.ftdiSetLineProperty, "ftdi_set_line_property");
   bind(usb, api.libusbGetDeviceList, "libusb_get_device_list");
   bind(usb, api.libusbGetDeviceDescriptor, "libusb_get_device_descriptor");
   bind(usb, api.libusbFreeDeviceList, "libusb_free_device_list");
+  bind(usb, api.libusbBulkTransfer, "libusb_bulk_transfer");
   api.loaded = all;
   return api;
 }
@@ -163,13 +171,15 @@ FtStatus LibFtdiD2xx::Open(int index, FtHandle* handle) {
   const Api& api = Library();
   ContextPtr ctx(api.loaded ? api.ftdiNew() : nullptr, ContextDeleter{api.ftdiFree});
   if (!ctx) return kFtDeviceNotFound;
+  // The kernel's serial driver gets the device back when it is closed, so that its tty returns
+  // without re-plugging the cable.
+  ctx->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
   FtStatus status = kFtDeviceNotFound;
   const bool ok = WithFtdiDevices(api, ctx.get(), [&](const std::vector<libusb_device*>& devices) {
     if (static_cast<std::size_t>(index) >= devices.size()) return;
     status = api.ftdiUsbOpenDev(ctx.get(), devices[index]) == 0 ? kFtOk : kFtIoError;
   });
   if (!ok || status != kFtOk) return ok ? status : kFtIoError;
-  ctx->usb_read_timeout = kUsbReadTimeoutMs;
 
   auto device = std::make_unique<Device>();
   device->ctx = std::move(ctx);
@@ -196,23 +206,46 @@ LibFtdiD2xx::Device* LibFtdiD2xx::Find(FtHandle handle) {
   return nullptr;
 }
 
+// Reads whole packets straight from the chip and drops their status bytes. libftdi's own read
+// would go on reading until its buffer is full or the chip sends nothing, which costs a second
+// latency period on every call.
 bool LibFtdiD2xx::Fetch(Device& device) {
-  if (device.received.size() >= kMaxBuffered) return true;
-  unsigned char chunk[kFetchChunk];
-  const std::size_t room = kMaxBuffered - device.received.size();
-  const int wanted = static_cast<int>(std::min<std::size_t>(room, sizeof chunk));
-  const int got = api_->ftdiReadData(device.ctx.get(), chunk, wanted);
-  if (got < 0) return false;
-  device.received.insert(device.received.end(), chunk, chunk + got);
-  return true;
+  ftdi_context* ctx = device.ctx.get();
+  const int packetSize = static_cast<int>(ctx->max_packet_size);
+  if (packetSize <= kStatusBytes) return false;
+  std::vector<unsigned char> chunk(static_cast<std::size_t>(kFetchPackets * packetSize));
+  for (unsigned timeout = kPollTimeoutMs;; timeout = kRestTimeoutMs) {
+    const std::size_t room = kMaxBuffered - std::min(kMaxBuffered, device.received.size());
+    const std::size_t packets = std::min<std::size_t>(
+        kFetchPackets, room / static_cast<std::size_t>(packetSize - kStatusBytes));
+    if (packets == 0) return true;
+    int got = 0;
+    const int result = api_->libusbBulkTransfer(
+        ctx->usb_dev, static_cast<unsigned char>(ctx->out_ep), chunk.data(),
+        static_cast<int>(packets) * packetSize, &got, timeout);
+    // A timeout still hands over the packets that came before it; libusb loses none.
+    if (result != 0 && result != LIBUSB_ERROR_TIMEOUT) return false;
+    for (int packet = 0; packet < got; packet += packetSize) {
+      const int end = std::min(got, packet + packetSize);
+      if (end - packet > kStatusBytes) {
+        device.received.insert(device.received.end(), chunk.begin() + packet + kStatusBytes,
+                               chunk.begin() + end);
+      }
+    }
+    // A short packet (the status alone, or fewer than a packet's data) means the chip has sent
+    // all it had. Only full packets, or none: nothing more now, or a rest still to come.
+    if (got == 0 || got % packetSize != 0) return true;
+  }
 }
 
+// Asks the chip only when nothing is buffered: every USB read waits for its latency timer, so
+// one read per byte of a drain would let stale bytes through as the next answer.
 FtStatus LibFtdiD2xx::GetQueueStatus(FtHandle handle, std::uint32_t* queued) {
   if (queued == nullptr) return kFtInvalidParameter;
   *queued = 0;
   Device* device = Find(handle);
   if (!device) return kFtInvalidHandle;
-  const bool ok = Fetch(*device);
+  const bool ok = !device->received.empty() || Fetch(*device);
   *queued = static_cast<std::uint32_t>(device->received.size());
   return ok ? kFtOk : kFtIoError;
 }
@@ -223,9 +256,9 @@ FtStatus LibFtdiD2xx::Read(FtHandle handle, void* buffer, std::uint32_t n, std::
   Device* device = Find(handle);
   if (!device) return kFtInvalidHandle;
   bool ok = true;
-  if (device->received.size() < n) ok = Fetch(*device);
+  if (device->received.empty() && n > 0) ok = Fetch(*device);
   const std::size_t take = std::min<std::size_t>(n, device->received.size());
-  std::memcpy(buffer, device->received.data(), take);
+  if (take > 0) std::memcpy(buffer, device->received.data(), take);
   device->received.erase(device->received.begin(),
                          device->received.begin() + static_cast<std::ptrdiff_t>(take));
   *got = static_cast<std::uint32_t>(take);

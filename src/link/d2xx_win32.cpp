@@ -6,15 +6,20 @@ namespace loadwing {
 
 namespace {
 
-// Ordinals of the eight functions in FTD2XX.dll.
-constexpr WORD kOrdinalOpen = 1;
-constexpr WORD kOrdinalClose = 2;
-constexpr WORD kOrdinalRead = 3;
-constexpr WORD kOrdinalWrite = 4;
-constexpr WORD kOrdinalSetBaudRate = 7;
-constexpr WORD kOrdinalSetDataCharacteristics = 8;
-constexpr WORD kOrdinalGetQueueStatus = 18;
-constexpr WORD kOrdinalListDevices = 28;
+// The eight functions' documented export names, and their ordinals in FTDI's 32-bit library,
+// which other builds of the library (the 64-bit one among them) need not keep.
+struct Export {
+  const char* name;
+  WORD ordinal;
+};
+constexpr Export kOpen = {"FT_Open", 1};
+constexpr Export kClose = {"FT_Close", 2};
+constexpr Export kRead = {"FT_Read", 3};
+constexpr Export kWrite = {"FT_Write", 4};
+constexpr Export kSetBaudRate = {"FT_SetBaudRate", 7};
+constexpr Export kSetDataCharacteristics = {"FT_SetDataCharacteristics", 8};
+constexpr Export kGetQueueStatus = {"FT_GetQueueStatus", 18};
+constexpr Export kListDevices = {"FT_ListDevices", 28};
 
 // The directory part of the running program's path, with its trailing backslash; empty when it
 // cannot be had.
@@ -59,9 +64,11 @@ HMODULE LoadFromTrustedDirectories(const char* dllName) {
   return nullptr;
 }
 
+// By name first: the name is what FTDI documents. The ordinal only where the name is missing.
 template <typename Fn>
-bool BindOrdinal(HMODULE module, WORD ordinal, Fn& function) {
-  const FARPROC address = ::GetProcAddress(module, MAKEINTRESOURCEA(ordinal));
+bool BindExport(HMODULE module, const Export& entry, Fn& function) {
+  FARPROC address = ::GetProcAddress(module, entry.name);
+  if (address == nullptr) address = ::GetProcAddress(module, MAKEINTRESOURCEA(entry.ordinal));
   // FARPROC is the generic function pointer type: converting it to the real signature is how
   // every run-time binding is done.
   function = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(address));
@@ -82,14 +89,14 @@ Ftd2xxLibrary::~Ftd2xxLibrary() {
 bool Ftd2xxLibrary::Bind() {
   // A library that lacks any of the eight is not the driver this program knows: use none of it.
   bool all = true;
-  all &= BindOrdinal(module_, kOrdinalOpen, open_);
-  all &= BindOrdinal(module_, kOrdinalClose, close_);
-  all &= BindOrdinal(module_, kOrdinalRead, read_);
-  all &= BindOrdinal(module_, kOrdinalWrite, write_);
-  all &= BindOrdinal(module_, kOrdinalSetBaudRate, setBaudRate_);
-  all &= BindOrdinal(module_, kOrdinalSetDataCharacteristics, setDataCharacteristics_);
-  all &= BindOrdinal(module_, kOrdinalGetQueueStatus, getQueueStatus_);
-  all &= BindOrdinal(module_, kOrdinalListDevices, listDevices_);
+  all &= BindExport(module_, kOpen, open_);
+  all &= BindExport(module_, kClose, close_);
+  all &= BindExport(module_, kRead, read_);
+  all &= BindExport(module_, kWrite, write_);
+  all &= BindExport(module_, kSetBaudRate, setBaudRate_);
+  all &= BindExport(module_, kSetDataCharacteristics, setDataCharacteristics_);
+  all &= BindExport(module_, kGetQueueStatus, getQueueStatus_);
+  all &= BindExport(module_, kListDevices, listDevices_);
   return all;
 }
 

@@ -8,9 +8,9 @@ namespace loadwing {
 inline constexpr const char* kFtd2xxDllName = "FTD2XX.dll";
 
 // FTDI's D2XX library, bound when constructed: FTD2XX.dll from the program's own directory or
-// the system directory (never the current directory), its eight functions by ordinal. Without
-// the DLL, or with a DLL lacking any of the eight, nothing is bound and every call fails, so the
-// program runs on without the cable.
+// the system directory (never the current directory), its eight functions by their documented
+// names, by ordinal where a name is missing. Without the DLL, or with a DLL lacking any of the
+// eight, nothing is bound and every call fails, so the program runs on without the cable.
 class Ftd2xxLibrary final : public D2xx {
  public:
   // The name is a parameter only so that tests can load a library of their own.

@@ -10,10 +10,12 @@ namespace loadwing {
 // The D2XX table over libftdi1, for Linux: FTDI devices (vendor 0x0403, any product) are
 // listed in USB bus order, and a device's index in that listing is the index Open takes.
 // libftdi has no receive-queue query, so each open device keeps the bytes it has fetched from
-// the chip until they are read.
+// the chip until they are read, and fetches more only when none are left. Closing a device
+// hands it back to the kernel's serial driver.
 class LibFtdiD2xx final : public D2xx {
  public:
   // The shared libraries bound on first use; where either is missing no device is listed.
+  // Tests name a stand-in of their own here.
   struct Libraries {
     const char* ftdi = "libftdi1.so.2";
     const char* usb = "libusb-1.0.so.0";
@@ -40,7 +42,8 @@ class LibFtdiD2xx final : public D2xx {
   struct Device;
   const Api& Library();
   Device* Find(FtHandle handle);
-  // Fetches what the chip has received into the device's buffer; false on a USB error.
+  // Fetches what the chip has received (whole packets, at most until its first short one) into
+  // the device's buffer; false on a USB error.
   bool Fetch(Device& device);
 
   // Handles given out and not yet closed; a handle not in here is never dereferenced.

@@ -14,6 +14,11 @@ struct SerialLineSettings {
   // Binary mode, no flow control of any kind, DTR and RTS held off, errors do not abort.
 };
 
+// The flow-control characters the line is configured with, though XON/XOFF stays off: DC1 and
+// DC3, as drivers expect (some refuse two equal characters).
+inline constexpr char kXonChar = 0x11;
+inline constexpr char kXoffChar = 0x13;
+
 // Time limits in milliseconds, with the meaning of Win32's COMMTIMEOUTS.
 struct SerialTimeouts {
   std::uint32_t readIntervalTimeout = 500;

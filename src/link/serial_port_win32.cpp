@@ -16,6 +16,10 @@ DCB BuildDcb(const SerialLineSettings& settings) {
   dcb.ByteSize = settings.byteSize;
   dcb.Parity = settings.parity;
   dcb.StopBits = settings.stopBits;
+  // XON/XOFF stays off (fOutX = fInX = 0), but drivers refuse a DCB whose XonChar equals its
+  // XoffChar, so they carry the usual DC1/DC3.
+  dcb.XonChar = kXonChar;
+  dcb.XoffChar = kXoffChar;
   return dcb;
 }
 

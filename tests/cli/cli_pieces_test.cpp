@@ -211,16 +211,20 @@ std::string WriteTemp(const std::string& name, const std::string& text) {
   return path;
 }
 
-TEST(FirmwareReport, WarnsAboutAddressRecordsTakenAsData) {
-  // A type 04 record, then a data record, then the end.
+TEST(FirmwareReport, TellsWhichRecordsWereSkippedAndWhichTakenAsData) {
+  // A zero linear base, a data record, a start address, a record of type 06, the end.
   const std::string path =
-      WriteTemp("address_records.hex", ":020000040001F9\r\n:01001000559A\r\n:00000001FF\r\n");
+      WriteTemp("address_records.hex",
+                ":020000040000FA\r\n:01001000559A\r\n:0400000500001234B1\r\n:01002006AA2F\r\n"
+                ":00000001FF\r\n");
   const FirmwareReport report = LoadFirmwareReport(path);
   ASSERT_TRUE(report.loaded()) << report.outcome.statusText;
+  EXPECT_EQ(report.image->data[0], 0xFF);  // the start address did not land at offset 0
   const auto warning = AddressRecordWarning(report);
   ASSERT_TRUE(warning.has_value());
-  EXPECT_NE(warning->find("1 extended-address record"), std::string::npos) << *warning;
-  EXPECT_NE(FormatInfoJson(report).find("\"address\":1"), std::string::npos);
+  EXPECT_NE(warning->find("skipped 2 address record(s)"), std::string::npos) << *warning;
+  EXPECT_NE(warning->find("1 record(s) of unknown type"), std::string::npos) << *warning;
+  EXPECT_NE(FormatInfoJson(report).find("\"address\":2"), std::string::npos);
 }
 
 TEST(FirmwareReport, FailedLoadHasNoTransferFacts) {

@@ -164,12 +164,16 @@ case "$case_name" in
     run 11 10 decode "$EXAMPLES/module3.mot" -o "$work/no/such/dir/out.bin"
     expect_text err.txt "cannot" ;;
   hex_address_warning)
-    printf ':020000040001F9\r\n:01001000559A\r\n:00000001FF\r\n' >extended.hex
-    run 0 10 info extended.hex
+    printf ':020000040000FA\r\n:01001000559A\r\n:0400000500001234B1\r\n:00000001FF\r\n' >zero_base.hex
+    run 0 10 info zero_base.hex
     expect_text err.txt "warning"
+    expect_text err.txt "skipped 2 address record(s)"
+    run 0 10 decode zero_base.hex -o out.bin
     expect_text err.txt "types 02-05"
-    run 0 10 decode extended.hex -o out.bin
-    expect_text err.txt "types 02-05"
+    printf ':020000040001F9\r\n:01001000559A\r\n:00000001FF\r\n' >extended.hex
+    run 2 10 decode extended.hex -o high.bin
+    expect_line out.txt " load firmware: can't open file, error 7"
+    [ ! -e high.bin ] || fail "decode wrote high.bin for a file above 64 KiB"
     run 0 10 info "$EXAMPLES/main_controller.hex"
     [ ! -s err.txt ] || fail "a plain Intel HEX file got a warning: $(cat err.txt)" ;;
   flash_module) flash_example module3.mot " firmware for module 3 loaded" ;;

@@ -140,6 +140,8 @@ TEST_F(FirmwareLoaderFileTest, FilesEndInTheirStatusAndTarget) {
       {"empty.hex", "", kUnexpectedEnd, FirmwareTarget::None},
       {"no-end.hex", IntelRecord(0, 0, {1}) + "\n", kUnexpectedEnd, FirmwareTarget::None},
       {"bad-sum.hex", IntelRecord(0, 0, {1}, -1) + kIntelEnd, kReadError, FirmwareTarget::None},
+      {"above-64k.hex", IntelRecord(0, 0, {1}) + IntelRecord(4, 0, {0, 1}) + kIntelEnd, kError7,
+       FirmwareTarget::None},
   };
   for (const FileCase& c : cases) {
     SCOPED_TRACE(c.name);

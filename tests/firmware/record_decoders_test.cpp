@@ -95,15 +95,36 @@ TEST(DecodeIntelHexTest, RecordsAndEndings) {
        kIntelEnd + ":GARBAGE:",
        DecodeResult::Complete,
        {}},
-      {"type 04 lands as data",
-       ":020000040001F9\n" + IntelRecord(0, 0x10, {0x42}) + kIntelEnd,
+      {"zero bases (04, 02) write nothing",
+       ":020000040000FA\n" + IntelRecord(2, 0x100, {0, 0}) + IntelRecord(0, 0x10, {0x42}) +
+           kIntelEnd,
        DecodeResult::Complete,
-       {{0, 0x00}, {1, 0x01}, {0x10, 0x42}, {0x10010, 0x5A}}},
-      {"types 02, 03, 05 land as data",
-       IntelRecord(2, 0x100, {0xAA, 0xBB}) + IntelRecord(3, 0x200, {0xCC}) +
-           IntelRecord(5, 0x300, {0xDD}) + kIntelEnd,
+       {{0, 0xFF}, {1, 0xFF}, {0x100, 0xFF}, {0x10, 0x42}}},
+      {"start addresses (05, 03) before the end leave the data",
+       data + IntelRecord(5, 0, {0x12, 0x34, 0x56, 0x78}) + IntelRecord(3, 0x200, {0xCC}) +
+           kIntelEnd,
        DecodeResult::Complete,
-       {{0x100, 0xAA}, {0x101, 0xBB}, {0x200, 0xCC}, {0x300, 0xDD}}},
+       {{0, 0x01}, {3, 0x04}, {0x200, 0xFF}}},
+      {"non-zero linear base refuses, nothing of it written",
+       data + ":020000040001F9\n" + IntelRecord(0, 0x10, {0x42}) + kIntelEnd,
+       DecodeResult::RecordOutOfRange,
+       {{0, 0x01}, {1, 0x02}, {0x10, 0xFF}}},
+      {"non-zero segment base refuses",
+       IntelRecord(2, 0, {0x10, 0x00}) + data + kIntelEnd,
+       DecodeResult::RecordOutOfRange,
+       {{0, 0xFF}, {1, 0xFF}}},
+      {"address record checksum is still checked",
+       IntelRecord(5, 0, {0, 0, 0x12, 0x34}, 1) + kIntelEnd,
+       DecodeResult::ChecksumMismatch,
+       {{0, 0xFF}}},
+      {"a bad checksum outranks a non-zero base",
+       IntelRecord(4, 0, {0, 1}, 1) + kIntelEnd,
+       DecodeResult::ChecksumMismatch,
+       {}},
+      {"type 06 still lands as data",
+       IntelRecord(6, 0x300, {0xDD}) + kIntelEnd,
+       DecodeResult::Complete,
+       {{0x300, 0xDD}}},
       {"checksum off by one leaves its data",
        data + IntelRecord(0, 0x40, {0x11, 0x22}, 1),
        DecodeResult::ChecksumMismatch,
@@ -161,10 +182,10 @@ TEST(DecodeIntelHexTest, StopsReadingAtTheTerminatingRecord) {
   EXPECT_EQ(rest, "rest");
 }
 
-TEST(DecodeIntelHexTest, CountsRecordsTakenAsData) {
+TEST(DecodeIntelHexTest, CountsRecordsByKind) {
   auto image = ImageFilledWith(0);
   IntelHexStatistics statistics;
-  std::istringstream stream(":020000040001F9\n" + IntelRecord(0, 0x10, {1, 2, 3}) +
+  std::istringstream stream(":020000040000FA\n" + IntelRecord(0, 0x10, {1, 2, 3}) +
                             IntelRecord(2, 0x20, {0}) + IntelRecord(0, 0x200, {4}) +
                             IntelRecord(0x06, 0x30, {5}) + IntelRecord(0, 0x100, {6, 7}) +
                             kIntelEnd);

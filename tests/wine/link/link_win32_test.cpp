@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,10 +22,12 @@ namespace {
 TEST(BuildDcb, IsTheMachineLineByteForByte) {
   const DCB dcb = BuildDcb(SerialLineSettings{});
   ASSERT_EQ(sizeof dcb, 28u);
-  // DCBlength 28, BaudRate 38400, the flag word with only fBinary, wReserved, XonLim, XoffLim,
-  // ByteSize 8, Parity 0, StopBits 0, the five characters and wReserved1 all 0.
-  const std::array<std::uint8_t, 28> expected = {28, 0, 0, 0, 0x00, 0x96, 0, 0, 1, 0, 0, 0, 0, 0,
-                                                 0,  0, 0, 0, 8,    0,    0, 0, 0, 0, 0, 0, 0, 0};
+  // DCBlength 28, BaudRate 38400, the flag word with only fBinary (so fOutX = fInX = 0),
+  // wReserved, XonLim, XoffLim, ByteSize 8, Parity 0, StopBits 0, XonChar DC1, XoffChar DC3
+  // (drivers refuse two equal ones), ErrorChar, EofChar, EvtChar and wReserved1 all 0.
+  const std::array<std::uint8_t, 28> expected = {28, 0,    0,    0, 0x00, 0x96, 0, 0, 1, 0,
+                                                 0,  0,    0,    0, 0,    0,    0, 0, 8, 0,
+                                                 0,  0x11, 0x13, 0, 0,    0,    0, 0};
   std::array<std::uint8_t, 28> actual{};
   std::memcpy(actual.data(), &dcb, sizeof dcb);
   EXPECT_EQ(actual, expected);
@@ -256,6 +259,44 @@ TEST(Ftd2xxLibrary, ALibraryLackingAnOrdinalIsNotUsed) {
   Ftd2xxLibrary library("ftd2xx_partial.dll");
   EXPECT_FALSE(library.Loaded());
   ExpectAllFail(CallAll(library, reinterpret_cast<FtHandle>(0x10)));
+}
+
+// Builds of the stand-in that differ only in how they export the eight functions. Each function
+// is told apart by making only it fail: the call the library makes in its place must fail.
+TEST(Ftd2xxLibrary, BindsByNameAndFallsBackToTheOrdinal) {
+  const struct {
+    const char* dll;
+    bool loaded;
+  } cases[] = {
+      {"ftd2xx_names.dll", true},     // names at other ordinals
+      {"ftd2xx_ordinals.dll", true},  // ordinals without names
+      {"ftd2xx_swapped.dll", true},   // each ordinal holds another function: the name wins
+      {"ftd2xx_neither.dll", false},  // other names, other ordinals
+  };
+  // In the order CallAll makes the calls.
+  const char* const functions[] = {"FT_ListDevices",    "FT_Open",
+                                   "FT_Read",           "FT_Write",
+                                   "FT_SetBaudRate",    "FT_SetDataCharacteristics",
+                                   "FT_GetQueueStatus", "FT_Close"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dll);
+    Ftd2xxLibrary library(c.dll);
+    ASSERT_EQ(library.Loaded(), c.loaded);
+    if (!c.loaded) {
+      ExpectAllFail(CallAll(library, reinterpret_cast<FtHandle>(0x10)));
+      continue;
+    }
+    for (std::size_t i = 0; i < std::size(functions); ++i) {
+      ::SetEnvironmentVariableA("LOADWING_STANDIN_FAIL", functions[i]);
+      const std::vector<FtStatus> results = CallAll(library, reinterpret_cast<FtHandle>(0x10));
+      ASSERT_EQ(results.size(), std::size(functions));
+      for (std::size_t j = 0; j < results.size(); ++j) {
+        EXPECT_EQ(results[j] == kFtOtherError, i == j)
+            << functions[i] << " made to fail, call " << j;
+      }
+    }
+    ::SetEnvironmentVariableA("LOADWING_STANDIN_FAIL", nullptr);
+  }
 }
 
 class StandIn : public ::testing::Test {

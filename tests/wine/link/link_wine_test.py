@@ -89,6 +89,7 @@ class PtyPair:
             | termios.CRTSCTS
         attrs[3] |= termios.ICANON | termios.ECHO | termios.ISIG
         attrs[4] = attrs[5] = termios.B9600
+        attrs[6][termios.VSTART] = attrs[6][termios.VSTOP] = b"\x00"
         termios.tcsetattr(self.near_fd, termios.TCSANOW, attrs)
 
     def near_queued(self):
@@ -278,6 +279,10 @@ def scenario_serial(args, wine):
             check(second.startswith("OK refused"), "a second open of the open port is refused")
 
         check_machine_line(pair, "COM5")
+        # Wine hands the DCB's XonChar/XoffChar to the tty; XON/XOFF itself stays off (above).
+        cc = termios.tcgetattr(pair.near_fd)[6]
+        check(cc[termios.VSTART] == b"\x11" and cc[termios.VSTOP] == b"\x13",
+              f"COM5: start/stop characters DC1/DC3, got {cc[termios.VSTART]!r}/{cc[termios.VSTOP]!r}")
 
         block = all_byte_values(257)
         check(probe.ask("serial-write " + block.hex()) == "OK 128,128,1",
