@@ -357,6 +357,22 @@ TEST(FlashTransferTest, ALinkClosedInTheBlockPhaseEndsWithNoAnswerWhileFlashing)
   }
 }
 
+TEST(FlashTransferTest, AStrayByteAfterTheLastAcknowledgementStaysOutOfTheVerdict) {
+  // The cable has no purge: only the drain keeps the byte out of the answer to the check byte.
+  SimLink h(SimLinkKind::Usb);
+  bool strayed = false;
+  h.afterFeed = [&] {
+    const auto& current = h.machine.Report().current;
+    if (!strayed && current && current->blocksReceived == current->blocksExpected) {
+      h.d2xx.devices.front().incoming.push_back('X');
+      strayed = true;
+    }
+  };
+  EXPECT_EQ(h.Flash(PatternImage(FirmwareTarget::Module3)), FlashOutcome::Completed);
+  EXPECT_TRUE(strayed);
+  EXPECT_EQ(h.view.statusText, " flash: completed");
+}
+
 TEST(FlashTransferTest, OverTheCableWithoutASerialPort) {
   SimLink h(SimLinkKind::Usb);
   ASSERT_TRUE(h.usbOpened);
