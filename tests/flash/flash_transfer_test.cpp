@@ -332,7 +332,7 @@ TEST(FlashTransferTest, ALinkClosedWhileMessagesRunEndsWithNoAnswer) {
   SimLink h(SimLinkKind::Serial, config);
   h.view.onPump = [&] {
     h.connectionId = kNoConnection;  // a device change handled inside the pump
-    h.steppingClock.stepMs = 1;
+    h.clock.stepMsPerRead = 1;
   };
   EXPECT_EQ(h.Flash(FilledImage(FirmwareTarget::Module1, 0xFF)), FlashOutcome::NoAnswer);
   EXPECT_EQ(h.machine.Report().requests, 1u);
@@ -347,7 +347,7 @@ TEST(FlashTransferTest, ALinkClosedInTheBlockPhaseEndsWithNoAnswerWhileFlashing)
     h.afterFeed = [&] {
       if (h.machine.Report().current && h.machine.Report().current->blocksReceived == 3) {
         h.connectionId = kNoConnection;
-        h.steppingClock.stepMs = 1;
+        h.clock.stepMsPerRead = 1;
       }
     };
     EXPECT_EQ(h.Flash(PatternImage(FirmwareTarget::Module2)), FlashOutcome::NoAnswerWhileFlashing);
