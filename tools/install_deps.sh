@@ -9,7 +9,7 @@ packages=(
   libcli11-dev libftdi1-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-apps x11-utils imagemagick
-  socat srecord python3 file
+  socat srecord python3 file gcovr
 )
 
 missing=()

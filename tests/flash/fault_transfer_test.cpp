@@ -44,12 +44,8 @@ struct Step {
 };
 
 Phase PhaseShown(const FakeStatusView& view) {
-  for (auto it = view.shown.rbegin(); it != view.shown.rend(); ++it) {
-    if (*it == " flash: start...") return Phase::Blocks;
-    if (*it == " flash: wait for success message...") return Phase::Verdict;
-    if (*it == " flash: query system...") return Phase::Query;
-  }
-  return Phase::Query;
+  const int last = view.LastShownOf({" flash: start...", " flash: wait for success message..."});
+  return last == 0 ? Phase::Blocks : last == 1 ? Phase::Verdict : Phase::Query;
 }
 
 // Counts the steps and makes step failAt fail. Shared by the serial port and the cable.
