@@ -16,10 +16,10 @@
 
 #include "bench_image.h"
 #include "core/clock.h"
-#include "core/status_view.h"
+#include "fakes/fake_d2xx.h"
+#include "fakes/fake_status_view.h"
 #include "flash/flash_transfer.h"
 #include "link/connection.h"
-#include "link/d2xx.h"
 #include "link/link_io.h"
 #include "link/posix_serial_port.h"
 #include "link/serial_connect.h"
@@ -31,21 +31,6 @@ using namespace loadwing;
 using SteadyClock = std::chrono::steady_clock;
 
 namespace {
-
-// No cable here: every call fails.
-class NoD2xx final : public D2xx {
- public:
-  FtStatus ListDevices(void*, void*, std::uint32_t) override { return kFtOtherError; }
-  FtStatus Open(int, FtHandle*) override { return kFtOtherError; }
-  FtStatus Close(FtHandle) override { return kFtOtherError; }
-  FtStatus Read(FtHandle, void*, std::uint32_t, std::uint32_t*) override { return kFtOtherError; }
-  FtStatus Write(FtHandle, void*, std::uint32_t, std::uint32_t*) override { return kFtOtherError; }
-  FtStatus SetBaudRate(FtHandle, std::uint32_t) override { return kFtOtherError; }
-  FtStatus SetDataCharacteristics(FtHandle, std::uint8_t, std::uint8_t, std::uint8_t) override {
-    return kFtOtherError;
-  }
-  FtStatus GetQueueStatus(FtHandle, std::uint32_t*) override { return kFtOtherError; }
-};
 
 // The real port, with the time spent waiting inside reads added up: what a block costs outside
 // them is the host's own work (building the frame, the check byte, the write calls, the view).
@@ -75,31 +60,10 @@ class TimedPort final : public SerialPort {
   SerialPort& inner_;
 };
 
-// Notes the time the block phase begins and of each accepted block: the transfer shows the
-// status line once at the start of the phase and once after each acknowledgement.
-class TimingView final : public StatusView {
- public:
-  explicit TimingView(const TimedPort& port) : port_(port) {}
-  void SetStatusText(std::string text) override { text_ = std::move(text); }
-  const std::string& StatusText() const override { return text_; }
-  void RefreshFields() override {
-    if (text_ == " flash: start...") marks.push_back({SteadyClock::now(), port_.readWait});
-  }
-  void UpdateNow() override {}
-  void SetProgressRange(std::uint32_t) override {}
-  void SetProgressPos(std::int32_t) override {}
-  void EnableControls(bool) override {}
-  void PumpMessages() override {}
-
-  struct Mark {
-    SteadyClock::time_point at;
-    SteadyClock::duration readWait;
-  };
-  std::vector<Mark> marks;
-
- private:
-  const TimedPort& port_;
-  std::string text_;
+// A time mark: when, and how long the reads had waited until then.
+struct Mark {
+  SteadyClock::time_point at;
+  SteadyClock::duration readWait;
 };
 
 double ThreadCpuSeconds() {
@@ -140,10 +104,16 @@ int main(int argc, char** argv) {
     return 1;
   }
   ConnectionId connectionId = SerialConnection(1);
-  NoD2xx d2xx;
+  testing::FakeD2xx d2xx;  // no cable here
   UsbLink usb(d2xx);
   SystemClock clock;
-  TimingView view(port);
+  // The transfer shows the status line once at the start of the block phase and once after each
+  // acknowledgement: the marks time the blocks.
+  testing::FakeStatusView view;
+  std::vector<Mark> marks;
+  view.onRefresh = [&] {
+    if (view.statusText == " flash: start...") marks.push_back({SteadyClock::now(), port.readWait});
+  };
   LinkIo link(connectionId, port, usb, view, clock);
 
   const double cpuBefore = ThreadCpuSeconds();
@@ -152,8 +122,8 @@ int main(int argc, char** argv) {
   const auto end = SteadyClock::now();
   const double cpu = ThreadCpuSeconds() - cpuBefore;
   simulator.Stop();
-  if (outcome != FlashOutcome::Completed || view.marks.size() != blocks + 1) {
-    std::fprintf(stderr, "flash_bench: transfer did not complete (%zu marks)\n", view.marks.size());
+  if (outcome != FlashOutcome::Completed || marks.size() != blocks + 1) {
+    std::fprintf(stderr, "flash_bench: transfer did not complete (%zu marks)\n", marks.size());
     return 1;
   }
 
@@ -162,10 +132,10 @@ int main(int argc, char** argv) {
   const double blockLineMs = (257.0 + 1.0) * 10.0 * 1000.0 / baud + kDrainMs;
   std::vector<double> beyondLine;  // a block's time beyond the line's own
   std::vector<double> host;        // a block's time outside the reads' waits
-  for (std::size_t i = 1; i < view.marks.size(); ++i) {
-    const auto block = view.marks[i].at - view.marks[i - 1].at;
+  for (std::size_t i = 1; i < marks.size(); ++i) {
+    const auto block = marks[i].at - marks[i - 1].at;
     beyondLine.push_back(Ms(block) - blockLineMs);
-    host.push_back(Ms(block - (view.marks[i].readWait - view.marks[i - 1].readWait)));
+    host.push_back(Ms(block - (marks[i].readWait - marks[i - 1].readWait)));
   }
   std::sort(beyondLine.begin(), beyondLine.end());
   std::sort(host.begin(), host.end());

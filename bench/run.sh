@@ -40,16 +40,15 @@ echo "load average at start: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 
 # --- Test files.
-python3 - "$work" <<'EOF'
+python3 - "$work" "$here/tools" <<'EOF'
 import random, sys
 work = sys.argv[1]
+sys.path.insert(0, sys.argv[2])
+from make_examples import s_record
 rng = random.Random(20240521)
 
 def srec(kind, address, data, address_bytes):
-    body = address.to_bytes(address_bytes, "big") + bytes(data)
-    count = len(body) + 1
-    checksum = 0xFF - ((count + sum(body)) & 0xFF)
-    return "S%s%02X%s%02X\r\n" % (kind, count, body.hex().upper(), checksum)
+    return s_record(kind, address.to_bytes(address_bytes, "big"), bytes(data)) + "\r\n"
 
 # S-records: a 128 KiB image from 0x10000 on, in records of 13 and 14 bytes, mixed so that with
 # one header record the file is exactly 401,408 bytes.

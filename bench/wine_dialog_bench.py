@@ -41,9 +41,10 @@ import types
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(SOURCE, "tests", "wine"))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "wine", "dialog"))
 from dialog_wine_test import Session, connect, entries_of, entry_for, load  # noqa: E402
-from link_wine_test import Failure, stamp, wait_for  # noqa: E402
+from wine_harness import Failure, stamp, wait_for  # noqa: E402
 
 BAUD = 38400
 FRAME = 257

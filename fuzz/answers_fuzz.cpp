@@ -15,6 +15,10 @@
 #include <vector>
 
 #include "fakes/fake_clock.h"
+#include "fakes/fake_d2xx.h"
+#include "fakes/fake_serial_port.h"
+#include "fakes/fake_status_view.h"
+#include "fakes/link_faults.h"
 #include "flash/block_frame.h"
 #include "flash/check_byte.h"
 #include "flash/flash_transfer.h"
@@ -27,6 +31,12 @@
 
 using namespace loadwing;
 using testing::FakeClock;
+using testing::FakeD2xx;
+using testing::FakeSerialPort;
+using testing::FakeStatusView;
+using testing::LinkCall;
+using testing::LinkFault;
+using testing::LinkFaults;
 
 namespace {
 
@@ -39,10 +49,10 @@ void Check(bool condition, int line) {
 #define Require(condition) Check((condition), __LINE__)
 
 // Costs on the fake clock: a silent one-byte serial read gives up after its 15 ms time limit; an
-// empty queue poll of the cable is taken as 1 ms; every clock reading moves it 1 ms, so that the
-// waits also end with no link open, where nothing else moves it.
+// empty queue poll of the cable is taken as 1 ms (the fake driver's own cost); every clock
+// reading moves it 1 ms, so that the waits also end with no link open, where nothing else moves
+// it.
 constexpr int kSerialSilentReadMs = 15;
-constexpr int kUsbPollMs = 1;
 constexpr int kClockStepMs = 1;
 
 // Time bounds. A wait with a limit of L whole seconds goes on while elapsed <= L, so it lasts at
@@ -62,37 +72,11 @@ struct Exchange {
   std::vector<std::uint8_t> bytes;
 };
 
-// The status view, with the fake clock's time of every text shown: the transfer's own display
-// tells which phase it is in.
-class TimedView final : public StatusView {
- public:
-  explicit TimedView(FakeClock& clock) : clock_(clock) {}
-  void SetStatusText(std::string text) override { statusText = std::move(text); }
-  const std::string& StatusText() const override { return statusText; }
-  void RefreshFields() override {
-    shown.push_back({statusText, clock_.Millis()});
-    if (statusText == " flash: start...") phase = Phase::Blocks;
-    if (statusText == " flash: wait for success message...") phase = Phase::Verdict;
-  }
-  void UpdateNow() override {}
-  void SetProgressRange(std::uint32_t) override {}
-  void SetProgressPos(std::int32_t pos) override { progressPos = pos; }
-  void EnableControls(bool enable) override { enableCalls.push_back(enable); }
-  void PumpMessages() override {}
-
-  struct Shown {
-    std::string text;
-    std::int64_t ms;
-  };
-  std::string statusText;
-  std::vector<Shown> shown;
-  std::int32_t progressPos = 0;
-  std::vector<bool> enableCalls;
-  Phase phase = Phase::Query;
-
- private:
-  FakeClock& clock_;
-};
+// The phase the transfer's own display says it is in.
+Phase PhaseOf(const FakeStatusView& view) {
+  const int last = view.LastShownOf({" flash: start...", " flash: wait for success message..."});
+  return last == 0 ? Phase::Blocks : last == 1 ? Phase::Verdict : Phase::Query;
+}
 
 // The fuzz input, consumed from the front; once it is used up, the line stays silent.
 class Script {
@@ -111,8 +95,8 @@ class Script {
 class Line {
  public:
   Line(Script& script, ConnectionId& connectionId, const FlashTargetInfo& info,
-       const TimedView& view)
-      : script_(script), connectionId_(connectionId), info_(info), view_(view) {}
+       const FakeStatusView& view, std::deque<std::uint8_t>& queue)
+      : incoming(queue), script_(script), connectionId_(connectionId), info_(info), view_(view) {}
 
   // Called once for each read opportunity: the input decides what happens on the line.
   void Act() {
@@ -153,7 +137,7 @@ class Line {
       case 7:
         // A device change closed the link: the connection id is 0 and the port is gone.
         closed = true;
-        closedIn = view_.phase;
+        closedIn = PhaseOf(view_);
         closedAtExchange = exchanges.size();
         connectionId_ = kNoConnection;
         incoming.clear();
@@ -161,29 +145,32 @@ class Line {
     }
   }
 
-  // A write reaching the line; returns how many bytes it took, or -1 for a failed write.
-  std::int64_t Take(const std::uint8_t* data, std::uint32_t n) {
+  // A write reaching the line: what becomes of it, as the input has decided.
+  LinkFault WriteFault(LinkFaults& faults) {
     Require(!closed);  // nothing may go out once the link is closed
     ++writeCalls;
     if (failNextWrite_) {
       failNextWrite_ = false;
-      return -1;
+      return LinkFault::Fail;
     }
-    std::uint32_t taken = n;
     if (shortNextWrite_ >= 0) {
-      taken = std::min<std::uint32_t>(n, static_cast<std::uint32_t>(shortNextWrite_));
+      faults.partialBytes = static_cast<std::uint32_t>(shortNextWrite_);
       shortNextWrite_ = -1;
+      return LinkFault::Partial;
     }
+    return LinkFault::None;
+  }
+  // The bytes a write put on the line.
+  void Record(const std::uint8_t* data, std::uint32_t n) {
     if (exchanges.empty()) BeginExchange();
-    exchanges.back().bytes.insert(exchanges.back().bytes.end(), data, data + taken);
-    return taken;
+    exchanges.back().bytes.insert(exchanges.back().bytes.end(), data, data + n);
   }
   void BeginExchange() {
-    exchanges.push_back({view_.phase, {}});
+    exchanges.push_back({PhaseOf(view_), {}});
     answerAt_ = 0;
   }
 
-  std::deque<std::uint8_t> incoming;
+  std::deque<std::uint8_t>& incoming;  // the fake link's queue of bytes for the host
   std::vector<Exchange> exchanges;
   bool serial = true;
   bool closed = false;
@@ -195,7 +182,7 @@ class Line {
   // The next byte of the answer the transfer waits for, so that the input reaches the later
   // phases without having to spell out every answer.
   std::uint8_t ExpectedByte() {
-    switch (view_.phase) {
+    switch (PhaseOf(view_)) {
       case Phase::Query:
         return static_cast<std::uint8_t>(info_.readyAnswer[answerAt_++ % 6]);
       case Phase::Blocks:
@@ -209,123 +196,64 @@ class Line {
   Script& script_;
   ConnectionId& connectionId_;
   const FlashTargetInfo& info_;
-  const TimedView& view_;
+  const FakeStatusView& view_;
   int silentReads_ = 0;
   bool failNextWrite_ = false;
   int shortNextWrite_ = -1;
   std::size_t answerAt_ = 0;
 };
 
-class ScriptedSerialPort final : public SerialPort {
- public:
-  ScriptedSerialPort(Line& line, FakeClock& clock) : line_(line), clock_(clock) {}
-  bool Open(const std::string&) override { return true; }
-  bool SetCommState(const SerialLineSettings&) override { return true; }
-  bool SetCommTimeouts(const SerialTimeouts&) override { return true; }
-  bool SetupComm(std::uint32_t, std::uint32_t) override { return true; }
-  bool Purge() override {
-    Require(!line_.closed);
-    line_.incoming.clear();
-    line_.BeginExchange();  // WriteBytes purges before each write on the serial port
-    return true;
-  }
-  bool Read(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& got) override {
-    Require(n >= 1);
-    got = 0;
-    line_.Act();
-    if (line_.closed) {
-      clock_.AdvanceMs(kSerialSilentReadMs);
-      return false;
+// The fake serial port with the line at its far end: a purge begins an exchange, each read
+// lets the input act, and a device change closes the port.
+void WireSerial(FakeSerialPort& port, Line& line) {
+  port.open = true;
+  port.silentReadCostMs = kSerialSilentReadMs;
+  port.faults.before = [&port, &line](LinkCall call, std::uint32_t n) {
+    switch (call) {
+      case LinkCall::Purge:
+        Require(!line.closed);
+        line.BeginExchange();  // WriteBytes purges before each write on the serial port
+        return LinkFault::None;
+      case LinkCall::Read:
+        Require(n >= 1);
+        line.Act();
+        return line.closed ? LinkFault::Close : LinkFault::None;
+      case LinkCall::Write:
+        Require(n >= 1 && n <= LinkIo::kSerialWriteChunk);
+        return line.WriteFault(port.faults);
+      case LinkCall::QueueStatus:
+        break;
     }
-    while (got < n && !line_.incoming.empty()) {
-      buffer[got++] = line_.incoming.front();
-      line_.incoming.pop_front();
+    return LinkFault::None;
+  };
+  port.onWrite = [&line](const std::uint8_t* data, std::uint32_t n) { line.Record(data, n); };
+}
+
+// The fake driver with the maker's cable and the line at its far end: each queue poll
+// lets the input act; the cable takes each WriteBytes in one call.
+void WireCable(FakeD2xx& d2xx, Line& line) {
+  d2xx.logCalls = false;
+  d2xx.faults.before = [&d2xx, &line](LinkCall call, std::uint32_t) {
+    switch (call) {
+      case LinkCall::QueueStatus:
+        Require(!line.closed);
+        line.Act();
+        break;
+      case LinkCall::Read:
+        Require(!line.closed);
+        break;
+      case LinkCall::Write:
+        line.BeginExchange();
+        return line.WriteFault(d2xx.faults);
+      case LinkCall::Purge:
+        break;
     }
-    if (got == 0) clock_.AdvanceMs(kSerialSilentReadMs);
-    return true;
-  }
-  bool Write(const std::uint8_t* data, std::uint32_t n, std::uint32_t& written) override {
-    Require(n >= 1 && n <= LinkIo::kSerialWriteChunk);
-    const std::int64_t taken = line_.Take(data, n);
-    written = taken < 0 ? 0 : static_cast<std::uint32_t>(taken);
-    return taken >= 0;
-  }
-  void Close() override {}
-  bool IsOpen() const override { return !line_.closed; }
-
- private:
-  Line& line_;
-  FakeClock& clock_;
-};
-
-class ScriptedD2xx final : public D2xx {
- public:
-  ScriptedD2xx(Line& line, FakeClock& clock) : line_(line), clock_(clock) {}
-  // One cable, the maker's.
-  FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override {
-    if (flags == kFtListNumberOnly) {
-      *static_cast<std::uint32_t*>(arg1) = 1;
-      return kFtOk;
-    }
-    char** descriptions = static_cast<char**>(arg1);
-    std::uint32_t n = 0;
-    if (descriptions[0] != nullptr) {
-      std::strncpy(descriptions[0], kUsbCableDescription, kFtDescriptionSize - 1);
-      descriptions[0][kFtDescriptionSize - 1] = '\0';
-      n = 1;
-    }
-    if (arg2 != nullptr) *static_cast<std::uint32_t*>(arg2) = n;
-    return kFtOk;
-  }
-  FtStatus Open(int, FtHandle* handle) override {
-    *handle = reinterpret_cast<FtHandle>(std::uintptr_t{1});
-    return kFtOk;
-  }
-  FtStatus Close(FtHandle) override { return kFtOk; }
-  FtStatus Read(FtHandle, void* buffer, std::uint32_t n, std::uint32_t* got) override {
-    Require(!line_.closed);
-    *got = 0;
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    while (*got < n && !line_.incoming.empty()) {
-      out[(*got)++] = line_.incoming.front();
-      line_.incoming.pop_front();
-    }
-    return kFtOk;
-  }
-  FtStatus Write(FtHandle, void* buffer, std::uint32_t n, std::uint32_t* written) override {
-    line_.BeginExchange();  // the cable takes each WriteBytes in one call
-    const std::int64_t taken = line_.Take(static_cast<const std::uint8_t*>(buffer), n);
-    *written = taken < 0 ? 0 : static_cast<std::uint32_t>(taken);
-    return taken < 0 ? kFtOtherError : kFtOk;
-  }
-  FtStatus SetBaudRate(FtHandle, std::uint32_t) override { return kFtOk; }
-  FtStatus SetDataCharacteristics(FtHandle, std::uint8_t, std::uint8_t, std::uint8_t) override {
-    return kFtOk;
-  }
-  FtStatus GetQueueStatus(FtHandle, std::uint32_t* queued) override {
-    Require(!line_.closed);
-    line_.Act();
-    *queued = line_.closed ? 0 : static_cast<std::uint32_t>(line_.incoming.size());
-    if (*queued == 0) clock_.AdvanceMs(kUsbPollMs);
-    return kFtOk;
-  }
-
- private:
-  Line& line_;
-  FakeClock& clock_;
-};
-
-class SteppingClock final : public Clock {
- public:
-  explicit SteppingClock(FakeClock& base) : base_(base) {}
-  std::int64_t Now() override {
-    base_.AdvanceMs(kClockStepMs);
-    return base_.Now();
-  }
-
- private:
-  FakeClock& base_;
-};
+    return LinkFault::None;
+  };
+  d2xx.onWrite = [&line](FakeD2xx::Device&, const std::uint8_t* data, std::uint32_t n) {
+    line.Record(data, n);
+  };
+}
 
 const FirmwareTarget kTargets[] = {
     FirmwareTarget::WebC,    FirmwareTarget::FanfolderCrossfolder,
@@ -409,19 +337,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Any second of the clock and any millisecond within it.
   FakeClock clock(1'700'000'000 + script.Next());
   clock.AdvanceMs(script.Next() * 4);
-  SteppingClock steppingClock(clock);
   ConnectionId connectionId = serial ? SerialConnection(3) : kUsbConnection;
-  TimedView view(clock);
-  Line line(script, connectionId, info, view);
+  FakeStatusView view;
+  std::vector<std::int64_t> shownAtMs;  // the clock's time at each text shown
+  view.onRefresh = [&] { shownAtMs.push_back(clock.Millis()); };
+  FakeSerialPort port(&clock);
+  FakeD2xx d2xx(&clock);
+  d2xx.devices.push_back({kUsbCableDescription, {}, {}, false});
+  Line line(script, connectionId, info, view,
+            serial ? port.incoming : d2xx.devices.front().incoming);
   line.serial = serial;
-  ScriptedSerialPort port(line, clock);
-  ScriptedD2xx d2xx(line, clock);
+  if (serial) {
+    WireSerial(port, line);
+  } else {
+    WireCable(d2xx, line);
+  }
   UsbLink usb(d2xx);
   if (!serial) Require(usb.OpenByIndex(0, 38400, 0, 0, 8));
-  LinkIo link(connectionId, port, usb, view, steppingClock);
+  LinkIo link(connectionId, port, usb, view, clock);
 
   const std::int64_t startSecondMs = clock.Now() * 1000;
-  const FlashOutcome outcome = FlashTransfer(*image, link, view, steppingClock);
+  clock.stepMsPerRead = kClockStepMs;
+  const FlashOutcome outcome = FlashTransfer(*image, link, view, clock);
   const std::int64_t endMs = clock.Millis();
 
   static const bool trace = std::getenv("ANSWERS_FUZZ_TRACE") != nullptr;
@@ -470,15 +407,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The outcome belongs to the phase the transfer showed last, and the wire agrees. With the
   // link closed nothing more goes out, so a phase may end without its first write.
   const bool closed = line.closed;
+  const Phase phase = PhaseOf(view);
   switch (outcome) {
     case FlashOutcome::NoAnswer:
     case FlashOutcome::UnexpectedAnswer:
     case FlashOutcome::EraseError:
-      Require(view.phase == Phase::Query && frames == 0);
+      Require(phase == Phase::Query && frames == 0);
       break;
     case FlashOutcome::NoAnswerWhileFlashing:
     case FlashOutcome::ErrorWhileFlashing:
-      Require(view.phase == Phase::Blocks && !checkByteSent && (frames >= 1 || closed));
+      Require(phase == Phase::Blocks && !checkByteSent && (frames >= 1 || closed));
       break;
     case FlashOutcome::WriteError:
       Require(!closed);
@@ -487,8 +425,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case FlashOutcome::CrcError:
     case FlashOutcome::NoSuccess:
     case FlashOutcome::Completed:
-      Require(view.phase == Phase::Verdict && (checkByteSent || closed) &&
-              (frames == blocks || closed));
+      Require(phase == Phase::Verdict && (checkByteSent || closed) && (frames == blocks || closed));
       break;
     case FlashOutcome::NotStarted:
       Require(false);
@@ -497,7 +434,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // had arrived before it closed.
   if (closed) {
     Require(ex.size() == line.closedAtExchange);
-    Require(line.closedIn == view.phase);
+    Require(line.closedIn == phase);
     switch (line.closedIn) {
       case Phase::Query:
         Require(outcome == FlashOutcome::NoAnswer || outcome == FlashOutcome::EraseError ||
@@ -517,14 +454,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // the check byte to the end, and the whole transfer within the bound its blocks give.
   std::int64_t since = startSecondMs;
   std::int64_t limit = kQueryMs;
-  for (const TimedView::Shown& mark : view.shown) {
-    if (mark.text == " flash: start...") {
-      Require(mark.ms - since <= limit);
-      since = mark.ms;
+  for (std::size_t k = 0; k < view.shown.size(); ++k) {
+    const std::int64_t ms = shownAtMs[k];
+    if (view.shown[k] == " flash: start...") {
+      Require(ms - since <= limit);
+      since = ms;
       limit = kBlockMs;
-    } else if (mark.text == " flash: wait for success message...") {
-      Require(mark.ms - since <= limit);
-      since = mark.ms;
+    } else if (view.shown[k] == " flash: wait for success message...") {
+      Require(ms - since <= limit);
+      since = ms;
       limit = kVerdictMs;
     }
   }

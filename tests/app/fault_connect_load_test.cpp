@@ -6,13 +6,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/dialog_ids.h"
 #include "app/main_dialog_fixture.h"
-#include "fakes/failing_stream.h"
+#include "fakes/fake_firmware_files.h"
 #include "firmware/firmware_loader.h"
 #include "link/serial_connect.h"
 
@@ -139,76 +140,40 @@ TEST_F(FaultConnectTest, EachFailingCableStepLeavesNoLink) {
 
 // --- Loading.
 
-// S-record file access whose step failAt (0 open, 1 size, 2 read) fails in the way given.
-class FaultyFiles final : public FirmwareFileSystem {
- public:
-  enum class Way { Fail, HighHalf, TooBig, ShortRead };
-
-  class File final : public FirmwareFile {
-   public:
-    explicit File(FaultyFiles& owner) : owner_(owner) {}
-    ~File() override { ++owner_.closes; }
-    bool Size(std::uint32_t& low, std::uint32_t& high) override {
-      const bool hit = owner_.Step() == owner_.failAt;
-      low = static_cast<std::uint32_t>(owner_.content.size());
-      high = 0;
-      if (hit && owner_.way == Way::HighHalf) high = 1;
-      if (hit && owner_.way == Way::TooBig) low = kSRecordTextBufferSize + 1;
-      return !(hit && owner_.way == Way::Fail);
-    }
-    bool Read(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) override {
-      const bool hit = owner_.Step() == owner_.failAt;
-      got = std::min<std::uint32_t>(size, static_cast<std::uint32_t>(owner_.content.size()));
-      if (hit && owner_.way == Way::ShortRead) got = size / 2;
-      std::memcpy(buffer, owner_.content.data(), got);
-      return !(hit && owner_.way == Way::Fail);
-    }
-
-   private:
-    FaultyFiles& owner_;
-  };
-
-  std::unique_ptr<FirmwareFile> Open(const std::string&) override {
-    if (Step() == failAt && way == Way::Fail) return nullptr;
-    ++opens;
-    return std::make_unique<File>(*this);
-  }
-  int Step() { return steps++; }
-
-  std::string content = MotFile("Mod4 firmware of the fourth module");
-  int failAt = -1;
-  Way way = Way::Fail;
-  int steps = 0, opens = 0, closes = 0;
-};
+const std::string kMod4File = MotFile("Mod4 firmware of the fourth module");
 
 struct LoadStepCase {
-  int step;
-  FaultyFiles::Way way;
+  int step;  // 0 open, 1 size, 2 read
+  std::function<void(FakeFirmwareFileSystem&)> arrange;
   const char* statusText;
 };
 
 TEST(FaultLoadTest, EachFailingFileStepEndsTheLoadWithTheFileClosed) {
   // The clean load takes three steps and loads module 4.
-  FaultyFiles clean;
+  FakeFirmwareFileSystem clean;
+  clean.content = kMod4File;
   FirmwareImage cleanImage;
   const LoadOutcome loaded = LoadFirmwareFile("fw/mod4.mot", cleanImage, clean);
   ASSERT_EQ(loaded.statusText, " firmware for module 4 loaded");
   ASSERT_EQ(clean.steps, 3);
   EXPECT_EQ(clean.closes, 1);
 
+  using Files = FakeFirmwareFileSystem;
   const LoadStepCase cases[] = {
-      {0, FaultyFiles::Way::Fail, " load firmware: can't open file, error 1"},
-      {1, FaultyFiles::Way::Fail, " load firmware: can't open file, error 2"},
-      {1, FaultyFiles::Way::HighHalf, " load firmware: can't open file, error 2"},
-      {1, FaultyFiles::Way::TooBig, " load firmware: file is too big"},
-      {2, FaultyFiles::Way::Fail, " load firmware: can't open file, error 4"},
-      {2, FaultyFiles::Way::ShortRead, " load firmware: can't open file, error 4"},
+      {0, [](Files& f) { f.failOpen = true; }, " load firmware: can't open file, error 1"},
+      {1, [](Files& f) { f.failSize = true; }, " load firmware: can't open file, error 2"},
+      {1, [](Files& f) { f.sizeHigh = 1; }, " load firmware: can't open file, error 2"},
+      {1, [](Files& f) { f.sizeLow = kSRecordTextBufferSize + 1; },
+       " load firmware: file is too big"},
+      {2, [](Files& f) { f.failRead = true; }, " load firmware: can't open file, error 4"},
+      {2, [](Files& f) { f.deliver = static_cast<std::uint32_t>(f.content.size() / 2); },
+       " load firmware: can't open file, error 4"},
   };
   for (const LoadStepCase& c : cases) {
     SCOPED_TRACE("step " + std::to_string(c.step) + ": " + c.statusText);
-    FaultyFiles files;
-    files.failAt = c.step;
-    files.way = c.way;
+    Files files;
+    files.content = kMod4File;
+    c.arrange(files);
     FirmwareImage image;
     image.data.fill(0x3C);
     image.target = FirmwareTarget::WebC;
@@ -225,41 +190,18 @@ TEST(FaultLoadTest, EachFailingFileStepEndsTheLoadWithTheFileClosed) {
 }
 
 // Intel HEX files are read as a stream: opening it, then every character read, can fail.
-class FaultyStreams final : public FirmwareFileSystem {
- public:
-  class Stream final : public FailingStream {
-   public:
-    Stream(FaultyStreams& owner, std::size_t failAt)
-        : FailingStream(owner.content, failAt, owner.way), owner_(owner) {}
-    ~Stream() override { ++owner_.closes; }
-
-   private:
-    FaultyStreams& owner_;
-  };
-
-  std::unique_ptr<FirmwareFile> Open(const std::string&) override { return nullptr; }
-  std::unique_ptr<std::istream> OpenStream(const std::string&) override {
-    if (failOpen) return nullptr;
-    ++opens;
-    return std::make_unique<Stream>(*this, failAfter);
-  }
-
-  std::string content = ":03001000010203E7\r\n:00000001FF\r\n";
-  bool failOpen = false;
-  std::size_t failAfter = std::string::npos;
-  FailingStreamBuffer::Way way = FailingStreamBuffer::Way::Throw;
-  int opens = 0, closes = 0;
-};
+const std::string kMainFile = ":03001000010203E7\r\n:00000001FF\r\n";
 
 TEST(FaultLoadTest, EachFailingHexReadEndsTheLoadWithTheFileClosed) {
-  FaultyStreams clean;
+  FakeFirmwareFileSystem clean;
+  clean.content = kMainFile;
   FirmwareImage cleanImage;
   ASSERT_EQ(LoadFirmwareFile("fw/main.hex", cleanImage, clean).statusText,
             " firmware for Fanfolder/Crossfolder loaded");
   ASSERT_EQ(cleanImage.data[0x12], 0x03);
   EXPECT_EQ(clean.closes, 1);
 
-  FaultyStreams unopened;
+  FakeFirmwareFileSystem unopened;
   unopened.failOpen = true;
   FirmwareImage image;
   EXPECT_EQ(LoadFirmwareFile("fw/main.hex", image, unopened).statusText,
@@ -270,9 +212,10 @@ TEST(FaultLoadTest, EachFailingHexReadEndsTheLoadWithTheFileClosed) {
   for (const auto way : {FailingStreamBuffer::Way::Throw, FailingStreamBuffer::Way::EndEarly}) {
     for (std::size_t n = 0; n <= clean.content.size(); ++n) {
       SCOPED_TRACE("read fails after " + std::to_string(n) + " characters");
-      FaultyStreams files;
-      files.failAfter = n;
-      files.way = way;
+      FakeFirmwareFileSystem files;
+      files.content = kMainFile;
+      files.streamFailAt = n;
+      files.streamFailure = way;
       image.target = FirmwareTarget::WebC;
       const LoadOutcome outcome = LoadFirmwareFile("fw/main.hex", image, files);
       if (n < complete) {

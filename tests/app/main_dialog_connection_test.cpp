@@ -192,6 +192,21 @@ INSTANTIATE_TEST_SUITE_P(
                       UnopenableCase{"Empty", {""}, 0}, UnopenableCase{"NoDigit", {"COM-"}, 0}),
     [](const ::testing::TestParamInfo<UnopenableCase>& param) { return param.param.name; });
 
+TEST_F(MainDialogTest, PortNinetyNineIsTheHighestThatOpens) {
+  SetPorts({99});
+  Start();
+  Choose("COM99");
+  EXPECT_EQ(serial.openedPath, "\\\\.\\COM99");
+  EXPECT_EQ(dialog->connectionId, SerialConnection(99));
+  EXPECT_EQ(window->Status(), " COM99 connected");
+  // ":" after "COM" reads as digit ten: port 100, past the last one.
+  window->entries.push_back("COM:0");
+  Choose("COM:0");
+  EXPECT_EQ(window->Status(), " COM: invalid handle");
+  EXPECT_EQ(dialog->connectionId, kNoConnection);
+  EXPECT_EQ(serial.openedPath, "\\\\.\\COM99") << "no other port was opened";
+}
+
 TEST_F(MainDialogTest, FourCharacterEntryOpensItsOneDigitPort) {
   Start();  // the fallback list: "COM1" .. "COM9"
   Choose("COM7");

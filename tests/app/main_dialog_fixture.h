@@ -18,6 +18,7 @@
 #include "fakes/fake_serial_port.h"
 #include "fakes/fake_serial_port_map.h"
 #include "fakes/fake_settings_store.h"
+#include "fakes/record_text.h"
 
 namespace loadwing::testing::main_dialog_tests {
 
@@ -80,87 +81,6 @@ class FakeMachine {
   std::string pending_;
 };
 
-// A clock that moves one millisecond each time it is read, for waits that read nothing else
-// that would move the fake clock (reads with no link open).
-class SteppingClock final : public Clock {
- public:
-  explicit SteppingClock(FakeClock& clock) : clock_(clock) {}
-  std::int64_t Now() override {
-    clock_.AdvanceMs(1);
-    return clock_.Now();
-  }
-
- private:
-  FakeClock& clock_;
-};
-
-// Firmware files written by the tests themselves.
-inline std::string HexByte(unsigned value) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  return {kDigits[(value >> 4) & 0xF], kDigits[value & 0xF]};
-}
-
-// One S-record: count, address bytes, data, and the checksum 0xFF minus the 8-bit sum.
-inline std::string SRecord(char type, const std::vector<std::uint8_t>& address,
-                           const std::string& data) {
-  const unsigned count = static_cast<unsigned>(address.size() + data.size() + 1);
-  unsigned sum = count;
-  std::string text = std::string("S") + type + HexByte(count);
-  for (std::uint8_t byte : address) {
-    sum += byte;
-    text += HexByte(byte);
-  }
-  for (char c : data) {
-    sum += static_cast<std::uint8_t>(c);
-    text += HexByte(static_cast<std::uint8_t>(c));
-  }
-  return text + HexByte(0xFF - (sum & 0xFF)) + "\r\n";
-}
-
-// An S-record file: a header, the payload in S2 records from 0x010000 on, and an S8 record.
-inline std::string MotFile(const std::string& payload, bool withEnd = true) {
-  constexpr std::size_t kPerRecord = 32;
-  constexpr std::uint32_t kBase = 0x010000;
-  std::string text = SRecord('0', {0, 0}, "HDR");
-  for (std::size_t at = 0; at < payload.size(); at += kPerRecord) {
-    const std::uint32_t address = kBase + static_cast<std::uint32_t>(at);
-    text += SRecord('2',
-                    {static_cast<std::uint8_t>(address >> 16),
-                     static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address)},
-                    payload.substr(at, kPerRecord));
-  }
-  if (withEnd) text += SRecord('8', {0x01, 0x00, 0x00}, "");
-  return text;
-}
-
-// An Intel HEX file: the payload in data records from address 0, and the end record.
-inline std::string HexFile(const std::string& payload, bool withEnd = true) {
-  constexpr std::size_t kPerRecord = 16;
-  std::string text;
-  for (std::size_t at = 0; at < payload.size(); at += kPerRecord) {
-    const std::string data = payload.substr(at, kPerRecord);
-    unsigned sum = static_cast<unsigned>(data.size()) + ((at >> 8) & 0xFF) + (at & 0xFF);
-    text += ":" + HexByte(static_cast<unsigned>(data.size())) + HexByte((at >> 8) & 0xFF) +
-            HexByte(at & 0xFF) + "00";
-    for (char c : data) {
-      sum += static_cast<std::uint8_t>(c);
-      text += HexByte(static_cast<std::uint8_t>(c));
-    }
-    text += HexByte((0x100 - (sum & 0xFF)) & 0xFF) + "\r\n";
-  }
-  if (withEnd) text += ":00000001FF\r\n";
-  return text;
-}
-
-// The text with the checksum of the first record that begins with start put off by one.
-inline std::string WithBadChecksum(std::string text, const std::string& start) {
-  const std::size_t record = text.find(start);
-  const std::size_t end = text.find("\r\n", record);
-  char& last = text[end - 1];
-  last = last == '0' ? '1' : '0';
-  return text;
-}
-
 // A folder of its own for each test, removed afterwards.
 class TempFolder {
  public:
@@ -206,7 +126,7 @@ class MainDialogTest : public ::testing::Test {
     dialog.reset();
     window = std::make_unique<FakeDialogWindow>();
     dialog = std::make_unique<MainDialog>(
-        MainDialogPlatform{*window, serial, d2xx, portMap, settings, *platformClock, image});
+        MainDialogPlatform{*window, serial, d2xx, portMap, settings, clock, image});
     EXPECT_TRUE(dialog->OnInitDialog());
     return *dialog;
   }
@@ -247,7 +167,6 @@ class MainDialogTest : public ::testing::Test {
   }
 
   FakeClock clock;
-  Clock* platformClock = &clock;
   FakeSerialPort serial{&clock};
   FakeD2xx d2xx{&clock};
   FakeSerialPortMap portMap;

@@ -122,8 +122,7 @@ TEST_F(FlashThroughDialogTest, DeviceChangeInsideTheTransferKeepsAListedLink) {
 }
 
 TEST_F(FlashThroughDialogTest, LinkClosedInsideTheTransferEndsItWithoutAnswer) {
-  SteppingClock stepping(clock);  // reads with no link open move no other clock
-  platformClock = &stepping;
+  clock.stepMsPerRead = 1;
   Prepare();
   FakeMachine machine(serial, "MO5OK1", 128);
   machine.requestAnswers = {"MO5??"};
@@ -138,7 +137,7 @@ TEST_F(FlashThroughDialogTest, LinkClosedInsideTheTransferEndsItWithoutAnswer) {
   EXPECT_EQ(window->Status(), " flash: no answer");
   EXPECT_EQ(window->progressPos, 0);
   EXPECT_TRUE(AllFiveAre(true));
-  dialog.reset();  // before the clock it reads goes out of scope
+  dialog.reset();
 }
 
 TEST_F(FlashThroughDialogTest, CancelInsideTheTransferEndsTheDialogOnlyAfterIt) {

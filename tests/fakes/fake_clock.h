@@ -11,10 +11,17 @@ namespace loadwing::testing {
 class FakeClock final : public Clock {
  public:
   explicit FakeClock(std::int64_t startSeconds = 1'700'000'000) : ms_(startSeconds * 1000) {}
-  std::int64_t Now() override { return ms_ / 1000; }
+  std::int64_t Now() override {
+    ms_ += stepMsPerRead;
+    return ms_ / 1000;
+  }
   void AdvanceMs(std::int64_t ms) { ms_ += ms; }
   void AdvanceSeconds(std::int64_t s) { ms_ += s * 1000; }
   std::int64_t Millis() const { return ms_; }
+
+  // Moves the clock on at every reading: with no link open nothing else moves it, and the
+  // waits bounded by it would never end.
+  int stepMsPerRead = 0;
 
  private:
   std::int64_t ms_;

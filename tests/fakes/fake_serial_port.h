@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "fakes/fake_clock.h"
+#include "fakes/link_faults.h"
 #include "link/serial_port.h"
 
 namespace loadwing::testing {
 
 // A serial port whose far end is the test: bytes the machine sent wait in `incoming`, every
 // call is recorded, and each step can be made to fail. A read on a silent line costs what the
-// real one costs (15 ms) on the fake clock, so waits bounded by the clock end.
+// real one costs (15 ms) on the fake clock, so waits bounded by the clock end. `faults` fails
+// single reads and writes the way a real link does.
 class FakeSerialPort final : public SerialPort {
  public:
   explicit FakeSerialPort(FakeClock* clock = nullptr) : clock_(clock) {}
@@ -41,32 +43,45 @@ class FakeSerialPort final : public SerialPort {
   }
   bool Purge() override {
     calls.push_back("Purge");
+    if (faults.Before(LinkCall::Purge, 0) == LinkFault::Fail) {
+      return faults.After(LinkCall::Purge, false, 0);
+    }
     incoming.clear();
-    return true;
+    return faults.After(LinkCall::Purge, true, 0);
   }
   bool Read(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& got) override {
     ++reads;
     if (onRead) onRead();
     got = 0;
-    if (failRead || !open) {
+    const LinkFault fault = faults.Before(LinkCall::Read, n);
+    if (fault == LinkFault::Close) Close();
+    if (failRead || !open || fault == LinkFault::Fail) {
       Charge(silentReadCostMs);
-      return false;
+      return faults.After(LinkCall::Read, false, 0);
     }
-    while (got < n && !incoming.empty()) {
+    while (fault != LinkFault::Silence && got < n && !incoming.empty()) {
       buffer[got++] = incoming.front();
       incoming.pop_front();
     }
     if (got == 0) Charge(silentReadCostMs);
-    return true;
+    if (fault == LinkFault::Garbage && n > 0) {
+      buffer[0] = faults.garbage;
+      got = std::max<std::uint32_t>(got, 1);
+    }
+    return faults.After(LinkCall::Read, true, got);
   }
   bool Write(const std::uint8_t* data, std::uint32_t n, std::uint32_t& written) override {
     written = 0;
     writeSizes.push_back(n);
-    if (failWrite || !open) return false;
-    written = std::min(n, maxBytesPerWrite);
+    const LinkFault fault = faults.Before(LinkCall::Write, n);
+    if (fault == LinkFault::Close) Close();
+    if (failWrite || !open || fault == LinkFault::Fail) {
+      return faults.After(LinkCall::Write, false, 0);
+    }
+    written = std::min(n, fault == LinkFault::Partial ? faults.partialBytes : maxBytesPerWrite);
     sent.insert(sent.end(), data, data + written);
     if (onWrite) onWrite(data, written);
-    return true;
+    return faults.After(LinkCall::Write, true, written);
   }
   void Close() override {
     calls.push_back("Close");
@@ -94,6 +109,7 @@ class FakeSerialPort final : public SerialPort {
   int silentReadCostMs = 15;
   std::function<void(const std::uint8_t*, std::uint32_t)> onWrite;
   std::function<void()> onRead;
+  LinkFaults faults;
 
  private:
   void Charge(int ms) {

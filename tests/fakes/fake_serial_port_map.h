@@ -18,7 +18,8 @@ class FakeSerialPortMap final : public SerialPortMap {
     std::string name;
     std::string data;
     std::uint32_t type = kRegSz;
-    bool fails = false;  // this read fails, though its buffers were written
+    bool fails = false;     // this read fails, though its buffers were written
+    bool nameOnly = false;  // this read leaves the data buffer as it found it
   };
 
   bool Open() override {
@@ -31,7 +32,7 @@ class FakeSerialPortMap final : public SerialPortMap {
     if (index >= values.size()) return false;
     const Value& v = values[index];
     Copy(name, v.name);
-    Copy(data, v.data);
+    if (!v.nameOnly) Copy(data, v.data);
     type = v.type;
     return !v.fails;
   }

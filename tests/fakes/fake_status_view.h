@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@ class FakeStatusView final : public StatusView {
  public:
   void SetStatusText(std::string text) override { statusText = std::move(text); }
   const std::string& StatusText() const override { return statusText; }
-  void RefreshFields() override { shown.push_back(statusText); }
+  void RefreshFields() override {
+    shown.push_back(statusText);
+    if (onRefresh) onRefresh();
+  }
   void UpdateNow() override { ++repaints; }
   void SetProgressRange(std::uint32_t max) override {
     progressMax = static_cast<std::uint16_t>(max & 0xFFFFu);
@@ -34,6 +38,18 @@ class FakeStatusView final : public StatusView {
   }
 
   std::string statusText;
+  // Which of texts was shown last: its index in texts, or -1 when none of them was shown.
+  int LastShownOf(std::initializer_list<const char*> texts) const {
+    for (auto it = shown.rbegin(); it != shown.rend(); ++it) {
+      int index = 0;
+      for (const char* text : texts) {
+        if (*it == text) return index;
+        ++index;
+      }
+    }
+    return -1;
+  }
+
   std::vector<std::string> shown;  // the text of every RefreshFields, in order
   int repaints = 0;
   std::uint16_t progressMax = 100;
@@ -44,6 +60,7 @@ class FakeStatusView final : public StatusView {
   std::vector<bool> enableCalls;
   int pumps = 0;
   std::function<void()> onPump;
+  std::function<void()> onRefresh;  // runs as each text is shown
 };
 
 }  // namespace loadwing::testing

@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "core/clock.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_d2xx.h"
 #include "fakes/fake_serial_port.h"
@@ -19,21 +18,6 @@ namespace loadwing::testing::sim_link {
 
 // Own names, kept apart from other fixtures' helpers so that no two inline classes of one name
 // meet in the test binary.
-
-// The fake clock, made to move a little on every reading. With no link open nothing else moves
-// it, and the waits bounded by it would never end.
-class SteppingClock final : public Clock {
- public:
-  explicit SteppingClock(FakeClock& base) : base_(base) {}
-  std::int64_t Now() override {
-    base_.AdvanceMs(stepMs);
-    return base_.Now();
-  }
-  int stepMs = 0;
-
- private:
-  FakeClock& base_;
-};
 
 enum class SimLinkKind { Serial, Usb };
 
@@ -67,9 +51,7 @@ class SimLink {
     }
   }
 
-  FlashOutcome Flash(const FirmwareImage& image) {
-    return FlashTransfer(image, link, view, steppingClock);
-  }
+  FlashOutcome Flash(const FirmwareImage& image) { return FlashTransfer(image, link, view, clock); }
   // Every byte the host put on the line, in order.
   const std::vector<std::uint8_t>& Sent() const {
     return kind_ == SimLinkKind::Usb ? d2xx.devices.front().written : serial.sent;
@@ -77,14 +59,13 @@ class SimLink {
   std::int64_t ElapsedMs() const { return clock.Millis() - startMillis_; }
 
   FakeClock clock;
-  SteppingClock steppingClock{clock};
   FakeSerialPort serial{&clock};
   FakeD2xx d2xx{&clock};
   UsbLink usb{d2xx};
   bool usbOpened = false;
   FakeStatusView view;
   ConnectionId connectionId = kNoConnection;
-  LinkIo link{connectionId, serial, usb, view, steppingClock};
+  LinkIo link{connectionId, serial, usb, view, clock};
   sim::MachineSimulator machine;
   std::function<void()> afterFeed;  // runs after the machine has answered a write
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_firmware_files.h"
 #include "fakes/record_text.h"
 #include "firmware/firmware_loader.h"
 
@@ -257,70 +258,31 @@ TEST_F(FirmwareLoaderFileTest, AFailedLoadAfterASuccessfulOneGivesUpTheTarget) {
 
 // ---- each step of the S-record branch made to fail ----
 
-class FakeFirmwareFiles final : public FirmwareFileSystem {
- public:
-  class File final : public FirmwareFile {
-   public:
-    explicit File(FakeFirmwareFiles& owner) : owner_(owner) {}
-    ~File() override { ++owner_.closes; }
-    bool Size(std::uint32_t& low, std::uint32_t& high) override {
-      low = owner_.sizeLow.value_or(static_cast<std::uint32_t>(owner_.content.size()));
-      high = owner_.sizeHigh;
-      return !owner_.failSize;
-    }
-    bool Read(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) override {
-      owner_.readSizes.push_back(size);
-      got = std::min<std::uint32_t>(
-          {size, owner_.deliver.value_or(size), static_cast<std::uint32_t>(owner_.content.size())});
-      std::copy_n(owner_.content.begin(), got, buffer);
-      return !owner_.failRead;
-    }
-
-   private:
-    FakeFirmwareFiles& owner_;
-  };
-
-  std::unique_ptr<FirmwareFile> Open(const std::string& path) override {
-    openedPaths.push_back(path);
-    if (failOpen) return nullptr;
-    ++opens;
-    return std::make_unique<File>(*this);
-  }
-
-  std::string content = kWebC + kS8;
-  bool failOpen = false, failSize = false, failRead = false;
-  std::optional<std::uint32_t> sizeLow;  // a size other than the content's
-  std::uint32_t sizeHigh = 0;
-  std::optional<std::uint32_t> deliver;  // fewer bytes than asked
-  std::vector<std::string> openedPaths;
-  std::vector<std::uint32_t> readSizes;
-  int opens = 0, closes = 0;
-};
-
 struct StepCase {
   const char* name;
-  std::function<void(FakeFirmwareFiles&)> arrange;
+  std::function<void(FakeFirmwareFileSystem&)> arrange;
   const char* statusText;
   std::size_t reads;
 };
 
 TEST(FirmwareLoaderStepTest, EachFailingStepEndsTheLoadAndClosesTheFile) {
   const StepCase cases[] = {
-      {"open fails", [](FakeFirmwareFiles& f) { f.failOpen = true; }, kError1, 0},
-      {"size unknown", [](FakeFirmwareFiles& f) { f.failSize = true; }, kError2, 0},
-      {"4 GiB", [](FakeFirmwareFiles& f) { f.sizeHigh = 1; }, kError2, 0},
-      {"4 GiB plus little", [](FakeFirmwareFiles& f) { f.sizeHigh = 1, f.sizeLow = 10; }, kError2,
-       0},
-      {"one byte too big", [](FakeFirmwareFiles& f) { f.sizeLow = 401409; }, kTooBig, 0},
-      {"largest low half", [](FakeFirmwareFiles& f) { f.sizeLow = 0xFFFFFFFFu; }, kTooBig, 0},
-      {"read fails", [](FakeFirmwareFiles& f) { f.failRead = true; }, kError4, 1},
-      {"short read", [](FakeFirmwareFiles& f) { f.deliver = 5; }, kError4, 1},
-      {"nothing read", [](FakeFirmwareFiles& f) { f.deliver = 0; }, kError4, 1},
-      {"file shrank", [](FakeFirmwareFiles& f) { f.sizeLow = 1000; }, kError4, 1},
+      {"open fails", [](FakeFirmwareFileSystem& f) { f.failOpen = true; }, kError1, 0},
+      {"size unknown", [](FakeFirmwareFileSystem& f) { f.failSize = true; }, kError2, 0},
+      {"4 GiB", [](FakeFirmwareFileSystem& f) { f.sizeHigh = 1; }, kError2, 0},
+      {"4 GiB plus little", [](FakeFirmwareFileSystem& f) { f.sizeHigh = 1, f.sizeLow = 10; },
+       kError2, 0},
+      {"one byte too big", [](FakeFirmwareFileSystem& f) { f.sizeLow = 401409; }, kTooBig, 0},
+      {"largest low half", [](FakeFirmwareFileSystem& f) { f.sizeLow = 0xFFFFFFFFu; }, kTooBig, 0},
+      {"read fails", [](FakeFirmwareFileSystem& f) { f.failRead = true; }, kError4, 1},
+      {"short read", [](FakeFirmwareFileSystem& f) { f.deliver = 5; }, kError4, 1},
+      {"nothing read", [](FakeFirmwareFileSystem& f) { f.deliver = 0; }, kError4, 1},
+      {"file shrank", [](FakeFirmwareFileSystem& f) { f.sizeLow = 1000; }, kError4, 1},
   };
   for (const StepCase& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeFirmwareFiles files;
+    FakeFirmwareFileSystem files;
+    files.content = kWebC + kS8;
     c.arrange(files);
     auto image = PatternImage();
     const LoadOutcome outcome = LoadFirmwareFile("c:\\fw\\x.mot", *image, files);
@@ -334,7 +296,8 @@ TEST(FirmwareLoaderStepTest, EachFailingStepEndsTheLoadAndClosesTheFile) {
 }
 
 TEST(FirmwareLoaderStepTest, ReadsTheWholeFileOnceFromThePathAsGiven) {
-  FakeFirmwareFiles files;
+  FakeFirmwareFileSystem files;
+  files.content = kWebC + kS8;
   auto image = PatternImage();
   const LoadOutcome outcome = LoadFirmwareFile("c:\\fw\\Web C.MOT", *image, files);
   EXPECT_EQ(outcome.statusText, " firmware for WebC loaded");
@@ -345,7 +308,8 @@ TEST(FirmwareLoaderStepTest, ReadsTheWholeFileOnceFromThePathAsGiven) {
 }
 
 TEST(FirmwareLoaderStepTest, IntelHexFilesDoNotGoThroughTheSRecordFiles) {
-  FakeFirmwareFiles files;
+  FakeFirmwareFileSystem files;
+  files.realStreams = true;
   auto image = PatternImage();
   EXPECT_EQ(LoadFirmwareFile("/nonexistent/loadwing/x.hex", *image, files).statusText, kError1);
   EXPECT_TRUE(files.openedPaths.empty());

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -21,10 +20,11 @@
 namespace loadwing {
 namespace {
 
-using testing::FakeClock;
 using testing::FakeD2xx;
 using testing::FakeSerialPort;
 using testing::FakeStatusView;
+using testing::LinkCall;
+using testing::LinkFault;
 using testing::sim_link::PatternImage;
 using testing::sim_link::SimLink;
 using testing::sim_link::SimLinkKind;
@@ -44,12 +44,8 @@ struct Step {
 };
 
 Phase PhaseShown(const FakeStatusView& view) {
-  for (auto it = view.shown.rbegin(); it != view.shown.rend(); ++it) {
-    if (*it == " flash: start...") return Phase::Blocks;
-    if (*it == " flash: wait for success message...") return Phase::Verdict;
-    if (*it == " flash: query system...") return Phase::Query;
-  }
-  return Phase::Query;
+  const int last = view.LastShownOf({" flash: start...", " flash: wait for success message..."});
+  return last == 0 ? Phase::Blocks : last == 1 ? Phase::Verdict : Phase::Query;
 }
 
 // Counts the steps and makes step failAt fail. Shared by the serial port and the cable.
@@ -78,7 +74,16 @@ class Injector {
   void Touch() {
     if (failAt >= 0 && step_ > failAt) ++callsAfterFault;
   }
-  int StepCount() const { return step_; }
+
+  // Puts the injector between the transfer and both fake links.
+  void Attach(FakeSerialPort& serial, FakeD2xx& d2xx) {
+    serial.faults.before = [this](LinkCall call, std::uint32_t) { return Decide(call, true); };
+    d2xx.faults.before = [this](LinkCall call, std::uint32_t) { return Decide(call, false); };
+    serial.faults.after = d2xx.faults.after = [this](LinkCall call, bool ok, std::uint32_t got) {
+      Done(call, ok, got);
+    };
+    serial.faults.garbage = d2xx.faults.garbage = kGarbage;
+  }
 
   int failAt = -1;
   Fault fault = Fault::Silence;
@@ -87,134 +92,36 @@ class Injector {
   int callsAfterFault = 0;
 
  private:
+  // Every Read and Write is a step (a queue poll only leads to one); the step that fails gets
+  // the fault, and silence lasts from there on.
+  LinkFault Decide(LinkCall call, bool serial) {
+    Touch();
+    if (call == LinkCall::Purge) return LinkFault::None;
+    if (call == LinkCall::QueueStatus) return Silent(step_) ? LinkFault::Silence : LinkFault::None;
+    const int step = Begin();
+    if (Hits(step, Fault::Closed)) {
+      CloseLink();
+      return LinkFault::Close;
+    }
+    if (call == LinkCall::Write)
+      return Hits(step, Fault::WriteError) ? LinkFault::Fail : LinkFault::None;
+    if (serial && Silent(step)) return LinkFault::Silence;
+    return Hits(step, Fault::Garbage) ? LinkFault::Garbage : LinkFault::None;
+  }
+  void Done(LinkCall call, bool ok, std::uint32_t got) {
+    if (call == LinkCall::Write) {
+      Note(Role::Write);
+      if (ok) writeSteps.push_back(step_ - 1);
+    } else if (call == LinkCall::Read) {
+      Note(got > 0 ? Role::AnswerBytes : Role::SilentRead);
+    }
+  }
+
   ConnectionId& connectionId_;
   FakeStatusView& view_;
   int step_ = 0;
   std::uint32_t blocks_ = 0;
   std::uint32_t answerBytes_ = 0;
-};
-
-class FaultySerialPort final : public SerialPort {
- public:
-  FaultySerialPort(FakeSerialPort& inner, FakeClock& clock, Injector& injector)
-      : inner_(inner), clock_(clock), injector_(injector) {}
-  bool Open(const std::string& path) override { return inner_.Open(path); }
-  bool SetCommState(const SerialLineSettings& s) override { return inner_.SetCommState(s); }
-  bool SetCommTimeouts(const SerialTimeouts& t) override { return inner_.SetCommTimeouts(t); }
-  bool SetupComm(std::uint32_t in, std::uint32_t out) override { return inner_.SetupComm(in, out); }
-  bool Purge() override {
-    injector_.Touch();
-    return inner_.Purge();
-  }
-  bool Read(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& got) override {
-    injector_.Touch();
-    const int step = injector_.Begin();
-    if (injector_.Hits(step, Fault::Closed)) {
-      injector_.CloseLink();
-      inner_.Close();
-    }
-    got = 0;
-    bool ok = true;
-    if (injector_.Silent(step)) {
-      clock_.AdvanceMs(inner_.silentReadCostMs);
-    } else {
-      ok = inner_.Read(buffer, n, got);
-    }
-    if (injector_.Hits(step, Fault::Garbage)) {
-      buffer[0] = kGarbage;
-      got = std::max<std::uint32_t>(got, 1);
-    }
-    injector_.Note(got > 0 ? Role::AnswerBytes : Role::SilentRead);
-    return ok;
-  }
-  bool Write(const std::uint8_t* data, std::uint32_t n, std::uint32_t& written) override {
-    injector_.Touch();
-    const int step = injector_.Begin();
-    injector_.Note(Role::Write);
-    if (injector_.Hits(step, Fault::Closed)) {
-      injector_.CloseLink();
-      inner_.Close();
-    }
-    if (injector_.Hits(step, Fault::WriteError)) {
-      written = 0;
-      return false;
-    }
-    const bool ok = inner_.Write(data, n, written);
-    if (ok) injector_.writeSteps.push_back(step);
-    return ok;
-  }
-  void Close() override { inner_.Close(); }
-  bool IsOpen() const override { return inner_.IsOpen(); }
-
- private:
-  FakeSerialPort& inner_;
-  FakeClock& clock_;
-  Injector& injector_;
-};
-
-class FaultyD2xx final : public D2xx {
- public:
-  FaultyD2xx(FakeD2xx& inner, FakeClock& clock, Injector& injector)
-      : inner_(inner), clock_(clock), injector_(injector) {}
-  FtStatus ListDevices(void* a, void* b, std::uint32_t flags) override {
-    return inner_.ListDevices(a, b, flags);
-  }
-  FtStatus Open(int index, FtHandle* handle) override { return inner_.Open(index, handle); }
-  FtStatus Close(FtHandle handle) override { return inner_.Close(handle); }
-  FtStatus SetBaudRate(FtHandle h, std::uint32_t baud) override {
-    return inner_.SetBaudRate(h, baud);
-  }
-  FtStatus SetDataCharacteristics(FtHandle h, std::uint8_t w, std::uint8_t s,
-                                  std::uint8_t p) override {
-    return inner_.SetDataCharacteristics(h, w, s, p);
-  }
-  FtStatus GetQueueStatus(FtHandle h, std::uint32_t* queued) override {
-    injector_.Touch();
-    // Silence: nothing arrives any more. (A queue poll is not a step of its own: the read it
-    // leads to is.)
-    if (injector_.Silent(injector_.StepCount())) {
-      *queued = 0;
-      clock_.AdvanceMs(1);
-      return kFtOk;
-    }
-    return inner_.GetQueueStatus(h, queued);
-  }
-  FtStatus Read(FtHandle h, void* buffer, std::uint32_t n, std::uint32_t* got) override {
-    injector_.Touch();
-    const int step = injector_.Begin();
-    *got = 0;
-    if (injector_.Hits(step, Fault::Closed)) {
-      injector_.CloseLink();
-      injector_.Note(Role::SilentRead);
-      return kFtOtherError;  // the device is gone
-    }
-    const FtStatus status = inner_.Read(h, buffer, n, got);
-    if (injector_.Hits(step, Fault::Garbage)) {
-      static_cast<std::uint8_t*>(buffer)[0] = kGarbage;
-      *got = std::max<std::uint32_t>(*got, 1);
-    }
-    injector_.Note(*got > 0 ? Role::AnswerBytes : Role::SilentRead);
-    return status;
-  }
-  FtStatus Write(FtHandle h, void* buffer, std::uint32_t n, std::uint32_t* written) override {
-    injector_.Touch();
-    const int step = injector_.Begin();
-    injector_.Note(Role::Write);
-    *written = 0;
-    if (injector_.Hits(step, Fault::Closed)) {
-      injector_.CloseLink();
-      return kFtOtherError;
-    }
-    if (injector_.Hits(step, Fault::WriteError)) return kFtOtherError;
-    const FtStatus status = inner_.Write(h, buffer, n, written);
-    injector_.writeSteps.push_back(step);
-    return status;
-  }
-
- private:
-  FakeD2xx& inner_;
-  FakeClock& clock_;
-  Injector& injector_;
 };
 
 // One transfer of a module image over a faulty link into the simulated machine.
@@ -223,14 +130,10 @@ struct FaultyRun {
       : h(kind), injector(h.connectionId, h.view) {
     injector.failAt = failAt;
     injector.fault = fault;
-    h.steppingClock.stepMs = 1;  // with the link closed nothing else moves the clock
-    if (kind == SimLinkKind::Usb) {
-      usb = std::make_unique<UsbLink>(d2xx);
-      EXPECT_TRUE(usb->OpenByIndex(0, 38400, 0, 0, 8));
-    }
-    link = std::make_unique<LinkIo>(h.connectionId, serial, usb ? *usb : h.usb, h.view,
-                                    h.steppingClock);
-    outcome = FlashTransfer(image, *link, h.view, h.steppingClock);
+    injector.Attach(h.serial, h.d2xx);
+    h.clock.stepMsPerRead = 1;  // with the link closed nothing else moves the clock
+    EXPECT_TRUE(kind == SimLinkKind::Serial || h.usbOpened);
+    outcome = h.Flash(image);
   }
   // Complete frames the machine received, and whether the check byte reached it.
   std::uint32_t FramesReceived() const {
@@ -246,10 +149,6 @@ struct FaultyRun {
   FirmwareImage image = PatternImage(FirmwareTarget::Module3);
   SimLink h;
   Injector injector;
-  FaultySerialPort serial{h.serial, h.clock, injector};
-  FaultyD2xx d2xx{h.d2xx, h.clock, injector};
-  std::unique_ptr<UsbLink> usb;
-  std::unique_ptr<LinkIo> link;
   FlashOutcome outcome = FlashOutcome::NotStarted;
 };
 

@@ -332,7 +332,7 @@ TEST(FlashTransferTest, ALinkClosedWhileMessagesRunEndsWithNoAnswer) {
   SimLink h(SimLinkKind::Serial, config);
   h.view.onPump = [&] {
     h.connectionId = kNoConnection;  // a device change handled inside the pump
-    h.steppingClock.stepMs = 1;
+    h.clock.stepMsPerRead = 1;
   };
   EXPECT_EQ(h.Flash(FilledImage(FirmwareTarget::Module1, 0xFF)), FlashOutcome::NoAnswer);
   EXPECT_EQ(h.machine.Report().requests, 1u);
@@ -347,7 +347,7 @@ TEST(FlashTransferTest, ALinkClosedInTheBlockPhaseEndsWithNoAnswerWhileFlashing)
     h.afterFeed = [&] {
       if (h.machine.Report().current && h.machine.Report().current->blocksReceived == 3) {
         h.connectionId = kNoConnection;
-        h.steppingClock.stepMs = 1;
+        h.clock.stepMsPerRead = 1;
       }
     };
     EXPECT_EQ(h.Flash(PatternImage(FirmwareTarget::Module2)), FlashOutcome::NoAnswerWhileFlashing);
@@ -355,6 +355,22 @@ TEST(FlashTransferTest, ALinkClosedInTheBlockPhaseEndsWithNoAnswerWhileFlashing)
     EXPECT_EQ(h.view.statusText, " flash: no answer while flashing");
     ExpectEnded(h);
   }
+}
+
+TEST(FlashTransferTest, AStrayByteAfterTheLastAcknowledgementStaysOutOfTheVerdict) {
+  // The cable has no purge: only the drain keeps the byte out of the answer to the check byte.
+  SimLink h(SimLinkKind::Usb);
+  bool strayed = false;
+  h.afterFeed = [&] {
+    const auto& current = h.machine.Report().current;
+    if (!strayed && current && current->blocksReceived == current->blocksExpected) {
+      h.d2xx.devices.front().incoming.push_back('X');
+      strayed = true;
+    }
+  };
+  EXPECT_EQ(h.Flash(PatternImage(FirmwareTarget::Module3)), FlashOutcome::Completed);
+  EXPECT_TRUE(strayed);
+  EXPECT_EQ(h.view.statusText, " flash: completed");
 }
 
 TEST(FlashTransferTest, OverTheCableWithoutASerialPort) {

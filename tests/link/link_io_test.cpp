@@ -22,52 +22,6 @@ using testing::FakeSerialPort;
 using testing::FakeStatusView;
 using Bytes = std::vector<std::uint8_t>;
 
-// The fake clock, moved on by one millisecond at every reading: a wait over a link that costs
-// nothing (no link at all) still comes to its end.
-class TickingClock final : public Clock {
- public:
-  explicit TickingClock(FakeClock& clock) : clock_(clock) {}
-  std::int64_t Now() override {
-    clock_.AdvanceMs(1);
-    return clock_.Now();
-  }
-
- private:
-  FakeClock& clock_;
-};
-
-// The fake driver with a hook run before every queue query, so a test can let bytes arrive.
-class HookedD2xx final : public D2xx {
- public:
-  explicit HookedD2xx(FakeD2xx& fake) : fake_(fake) {}
-  FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override {
-    return fake_.ListDevices(arg1, arg2, flags);
-  }
-  FtStatus Open(int index, FtHandle* handle) override { return fake_.Open(index, handle); }
-  FtStatus Close(FtHandle handle) override { return fake_.Close(handle); }
-  FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* got) override {
-    return fake_.Read(handle, buffer, n, got);
-  }
-  FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* written) override {
-    return fake_.Write(handle, buffer, n, written);
-  }
-  FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override {
-    return fake_.SetBaudRate(handle, baud);
-  }
-  FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
-                                  std::uint8_t parity) override {
-    return fake_.SetDataCharacteristics(handle, wordLength, stopBits, parity);
-  }
-  FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) override {
-    if (beforeQueueQuery) beforeQueueQuery();
-    return fake_.GetQueueStatus(handle, queued);
-  }
-  std::function<void()> beforeQueueQuery;
-
- private:
-  FakeD2xx& fake_;
-};
-
 Bytes Pattern(std::size_t n) {
   Bytes bytes(n);
   for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<std::uint8_t>(i * 31 + 7);
@@ -94,8 +48,7 @@ class LinkIoTest : public ::testing::Test {
   FakeClock clock;
   FakeSerialPort serial{&clock};
   FakeD2xx d2xx{&clock};
-  HookedD2xx driver{d2xx};
-  UsbLink usb{driver};
+  UsbLink usb{d2xx};
   FakeStatusView view;
   ConnectionId id = kNoConnection;
   LinkIo io{id, serial, usb, view, clock};
@@ -253,7 +206,7 @@ TEST_P(LinkIoLimitTest, AnswerWithinTheLimitIsTakenOneAfterLimitPlusOneNever) {
     }
   };
   serial.onRead = arrive;
-  driver.beforeQueueQuery = arrive;
+  d2xx.onQueueStatus = arrive;
 
   std::uint8_t buffer[8] = {};
   const std::int32_t got = io.ReadBytes(buffer, 6, 40, false);
@@ -298,7 +251,7 @@ TEST_F(LinkIoTest, SerialReadsOneBytePerCall) {
 TEST_F(LinkIoTest, UsbReadAsksForWhatRemains) {
   UseUsb();
   cableIncoming() = {1, 2};
-  driver.beforeQueueQuery = [&] {
+  d2xx.onQueueStatus = [&] {
     if (cableIncoming().empty() && d2xx.calls.size() > 2) cableIncoming() = {3, 4, 5, 6, 7, 8};
   };
   std::uint8_t buffer[6] = {};
@@ -361,11 +314,10 @@ TEST_F(LinkIoTest, ProgressShowsTheSecondsWaitedAndEndsAtZero) {
 }
 
 TEST_F(LinkIoTest, WithoutLinkReadEndsByItsLimit) {
-  TickingClock ticking(clock);
-  LinkIo ioTicking(id, serial, usb, view, ticking);
+  clock.stepMsPerRead = 1;
   std::uint8_t buffer[4] = {'z'};
   const std::int64_t start = clock.Millis();
-  EXPECT_EQ(ioTicking.ReadBytes(buffer, 3, 2, false), 0);
+  EXPECT_EQ(io.ReadBytes(buffer, 3, 2, false), 0);
   EXPECT_EQ(buffer[0], 0);
   EXPECT_GT(clock.Millis() - start, 2'000);
   EXPECT_LE(clock.Millis() - start, 3'010);
@@ -374,13 +326,12 @@ TEST_F(LinkIoTest, WithoutLinkReadEndsByItsLimit) {
 }
 
 TEST_F(LinkIoTest, LinkClosedDuringAReadTurnsItIntoTheNoLinkCase) {
-  TickingClock ticking(clock);
-  LinkIo ioTicking(id, serial, usb, view, ticking);
+  clock.stepMsPerRead = 1;
   UseSerial();
   serial.Receive("a");
   serial.onRead = [&] { id = kNoConnection; };
   std::uint8_t buffer[4] = {};
-  EXPECT_EQ(ioTicking.ReadBytes(buffer, 3, 1, false), 1);
+  EXPECT_EQ(io.ReadBytes(buffer, 3, 1, false), 1);
   EXPECT_EQ(serial.reads, 1);
 }
 
@@ -446,7 +397,7 @@ TEST_F(LinkIoTest, UsbDrainTakesOneByteAtATimeUntilTheQueueIsEmpty) {
 
 TEST_F(LinkIoTest, UsbDrainOfACableThatNeverFallsSilentIsBounded) {
   UseUsb();
-  driver.beforeQueueQuery = [&] {
+  d2xx.onQueueStatus = [&] {
     cableIncoming().push_back(1);
     clock.AdvanceMs(1);
   };

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -124,22 +123,8 @@ TEST(DiscoveryTest, UnterminatedNameWithoutPrefixIsCutToTheNameTable) {
 TEST(DiscoveryTest, BuffersAreEmptiedBeforeEachRead) {
   // The second read writes only a name and fails: had the data buffer kept "COM5", port 5
   // would be named after it.
-  class StaleMap final : public SerialPortMap {
-   public:
-    bool Open() override { return true; }
-    bool EnumValue(std::uint32_t index, char (&name)[kPortMapBufferSize], std::uint32_t& type,
-                   char (&data)[kPortMapBufferSize]) override {
-      if (index > 0) {
-        std::snprintf(name, sizeof name, "%s", "\\Device\\B");
-        return false;
-      }
-      std::snprintf(name, sizeof name, "%s", "\\Device\\A");
-      std::snprintf(data, sizeof data, "%s", "COM5");
-      type = kRegSz;
-      return true;
-    }
-    void Close() override {}
-  } map;
+  FakeSerialPortMap map;
+  map.values = {{"\\Device\\A", "COM5"}, {"\\Device\\B", "", kRegSz, true, true}};
   EXPECT_EQ(DiscoverSerialPorts(map), Entries{"COM5  (A)"});
 }
 

@@ -16,52 +16,6 @@ using Calls = std::vector<std::string>;
 
 const std::string kCable = kUsbCableDescription;
 
-// Drivers misbehaving in ways the fake does not: descriptions filling all 64 bytes without a
-// terminating zero, short writes, and read counts above what was asked.
-class MisbehavingD2xx final : public D2xx {
- public:
-  explicit MisbehavingD2xx(FakeD2xx& fake) : fake_(fake) {}
-  FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override {
-    const FtStatus status = fake_.ListDevices(arg1, arg2, flags);
-    if (flags != kFtListNumberOnly && fillWholeBuffer) {
-      char** pointers = static_cast<char**>(arg1);
-      for (std::size_t i = 0; pointers[i] != nullptr; ++i) {
-        std::memset(pointers[i], fillWholeBuffer, kFtDescriptionSize);
-      }
-    }
-    return status;
-  }
-  FtStatus Open(int index, FtHandle* handle) override { return fake_.Open(index, handle); }
-  FtStatus Close(FtHandle handle) override { return fake_.Close(handle); }
-  FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* got) override {
-    const FtStatus status = fake_.Read(handle, buffer, n, got);
-    *got += readOverstatement;
-    return status;
-  }
-  FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* written) override {
-    const FtStatus status = fake_.Write(handle, buffer, n, written);
-    *written -= std::min(*written, writeShortBy);
-    return status;
-  }
-  FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override {
-    return fake_.SetBaudRate(handle, baud);
-  }
-  FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
-                                  std::uint8_t parity) override {
-    return fake_.SetDataCharacteristics(handle, wordLength, stopBits, parity);
-  }
-  FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) override {
-    return fake_.GetQueueStatus(handle, queued);
-  }
-
-  char fillWholeBuffer = 0;
-  std::uint32_t writeShortBy = 0;
-  std::uint32_t readOverstatement = 0;
-
- private:
-  FakeD2xx& fake_;
-};
-
 class UsbLinkTest : public ::testing::Test {
  protected:
   void SetUp() override { UsbLink::ResetListedForTesting(); }
@@ -150,9 +104,8 @@ TEST_F(UsbLinkTest, DescriptionOf63CharactersMatches) {
 TEST_F(UsbLinkTest, UnterminatedDescriptionIsComparedWithinItsBuffer) {
   Attach("x");
   Attach("y");
-  MisbehavingD2xx driver(d2xx);
-  driver.fillWholeBuffer = 'A';
-  UsbLink link(driver);
+  d2xx.fillDescriptions = 'A';
+  UsbLink link(d2xx);
   EXPECT_EQ(link.FindByDescription(std::string(64, 'A')), 0);
   EXPECT_EQ(link.FindByDescription(std::string(65, 'A')), -1);
 }
@@ -306,12 +259,11 @@ TEST_F(UsbLinkTest, WriteHandsTheWholeBufferToOneCall) {
 
 TEST_F(UsbLinkTest, WriteFlagsShortTransferOnlyWhenTheDriverSucceeded) {
   Attach(kCable);
-  MisbehavingD2xx driver(d2xx);
-  UsbLink link(driver);
+  UsbLink link(d2xx);
   ASSERT_TRUE(link.OpenByDescription(kCable, 38400, 0, 0, 8));
   const std::uint8_t data[10] = {};
   int flag = -1;
-  driver.writeShortBy = 3;
+  d2xx.maxBytesPerWrite = 7;
   EXPECT_EQ(link.Write(data, 10, &flag), 7u);
   EXPECT_EQ(flag, 1);
   d2xx.writeStatus = kFtOtherError;
@@ -364,9 +316,8 @@ INSTANTIATE_TEST_SUITE_P(Sizes, UsbLinkReadTest,
 TEST_F(UsbLinkTest, ReadNeverReportsMoreThanItAskedFor) {
   Attach(kCable);
   d2xx.devices[0].incoming = {1, 2, 3};
-  MisbehavingD2xx driver(d2xx);
-  driver.readOverstatement = 1000;
-  UsbLink link(driver);
+  d2xx.readOverstatement = 1000;
+  UsbLink link(d2xx);
   ASSERT_TRUE(link.OpenByDescription(kCable, 38400, 0, 0, 8));
   std::uint8_t buffer[8] = {};
   EXPECT_EQ(link.Read(buffer, 8), 3u);

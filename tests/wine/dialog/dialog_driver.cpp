@@ -21,15 +21,20 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstring>
-#include <functional>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "wine_driver.h"
+
 namespace {
 
-constexpr const char* kCaption = "ORV Loadwing V1.12";
+using loadwing::wine_driver::FindFileNameEdit;
+using loadwing::wine_driver::FindOpenDialog;
+using loadwing::wine_driver::kCaption;
+using loadwing::wine_driver::WaitFor;
+
 constexpr int kStatus = 1001;
 constexpr int kSelect = 1025;
 constexpr int kClose = 1026;
@@ -38,7 +43,6 @@ constexpr int kPortList = 1032;
 constexpr int kProgress = 1043;
 constexpr int kConnect = 1048;
 constexpr int kSwitched[] = {kSelect, kStart, kClose, kConnect, kPortList};
-constexpr int kOpenFileNameCombo = 0x47C;  // cmb13 of the Open dialog
 constexpr UINT kSendLimitMs = 5000;
 
 // The texts a transfer shows while it runs; any other text after the start is its result.
@@ -46,15 +50,6 @@ constexpr const char* kProgressTexts[] = {" flash: query system...", " flash: st
                                           " flash: wait for success message..."};
 
 HWND dialog = nullptr;
-
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs, DWORD stepMs = 20) {
-  const ULONGLONG end = GetTickCount64() + timeoutMs;
-  while (!done()) {
-    if (GetTickCount64() > end) return false;
-    Sleep(stepMs);
-  }
-  return true;
-}
 
 HWND Item(int id) {
   return GetDlgItem(dialog, id);
@@ -195,57 +190,9 @@ std::string Pos() {
   return "OK " + std::to_string(static_cast<LRESULT>(pos));
 }
 
-HWND FindOpenDialog() {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search{dialog, nullptr};
-  WaitFor(
-      [&] {
-        search.found = nullptr;
-        EnumWindows(
-            [](HWND hwnd, LPARAM param) -> BOOL {
-              auto* s = reinterpret_cast<Search*>(param);
-              char name[32] = {};
-              GetClassNameA(hwnd, name, sizeof name);
-              if (GetWindow(hwnd, GW_OWNER) == s->owner && IsWindowVisible(hwnd) &&
-                  std::strcmp(name, "#32770") == 0) {
-                s->found = hwnd;
-                return FALSE;
-              }
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found != nullptr;
-      },
-      20000);
-  return search.found;
-}
-
-// The Open dialog's file-name field: an Edit inside the ComboBox inside cmb13.
-HWND FindFileNameEdit(HWND open) {
-  HWND found = nullptr;
-  EnumChildWindows(
-      open,
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        char name[32] = {};
-        GetClassNameA(hwnd, name, sizeof name);
-        if (lstrcmpiA(name, "Edit") != 0) return TRUE;
-        for (HWND up = GetParent(hwnd); up != nullptr; up = GetParent(up)) {
-          if (GetDlgCtrlID(up) == kOpenFileNameCombo) {
-            *reinterpret_cast<HWND*>(param) = hwnd;
-            return FALSE;
-          }
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
-}
-
 std::string Load(const std::string& path) {
   PostMessageA(Item(kSelect), BM_CLICK, 0, 0);
-  HWND open = FindOpenDialog();
+  HWND open = FindOpenDialog(dialog);
   if (open == nullptr) return "FAIL no Open dialog";
   HWND edit = FindFileNameEdit(open);
   if (edit == nullptr) return "FAIL no file-name field in the Open dialog";

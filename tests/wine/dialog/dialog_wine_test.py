@@ -23,9 +23,9 @@ import sys
 import threading
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "link"))
-from link_wine_test import (SERIALCOMM_KEY, Failure, Probe, PtyPair, Wine, check,  # noqa: E402
-                            stamp, wait_for)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from wine_harness import (SERIALCOMM_KEY, Failure, Probe, PtyPair, Wine, check,  # noqa: E402
+                          run_scenario, stamp, wait_for)
 
 SETTINGS_KEY = r"HKCU\software\ORVTovrel_KVT.EXE\loadwing"
 USB_ENTRY = "ORV USB cable"
@@ -456,23 +456,14 @@ def main():
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(args.work)
     session = Session(args)
-    status = 0
-    try:
-        SCENARIOS[args.scenario](session)
-    except Failure as failure:
-        print(f"FAIL {failure}", flush=True)
-        status = 1
-    except (OSError, subprocess.SubprocessError) as error:
-        print(f"FAIL {type(error).__name__}: {error}", flush=True)
-        status = 1
-    finally:
+
+    def cleanup():
         session.cleanup()
-    for sim in session.sims:
-        for line in sim.lines:
-            print(f"  sim: {line}", flush=True)
-    if status == 0:
-        print(f"{stamp()} PASS scenario {args.scenario}", flush=True)
-    return status
+        for sim in session.sims:
+            for line in sim.lines:
+                print(f"  sim: {line}", flush=True)
+
+    return run_scenario(args.scenario, lambda: SCENARIOS[args.scenario](session), cleanup)
 
 
 if __name__ == "__main__":

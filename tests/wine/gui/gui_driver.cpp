@@ -11,15 +11,18 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "wine_driver.h"
+
 namespace {
 
-constexpr const char* kCaption = "ORV Loadwing V1.12";
-constexpr DWORD kWaitMs = 20000;
-constexpr int kOpenFileNameCombo = 0x47C;  // cmb13 of the Open dialog
+using loadwing::wine_driver::ClassOf;
+using loadwing::wine_driver::FindFileNameEdit;
+using loadwing::wine_driver::FindOpenDialog;
+using loadwing::wine_driver::kCaption;
+using loadwing::wine_driver::WaitFor;
 
 int failures = 0;
 
@@ -27,16 +30,6 @@ void Check(bool ok, const std::string& what) {
   std::printf("%s: %s\n", ok ? "ok" : "FAIL", what.c_str());
   std::fflush(stdout);
   if (!ok) ++failures;
-}
-
-// Polls until done() holds or the deadline passes; true when it held.
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs = kWaitMs) {
-  const ULONGLONG end = GetTickCount64() + timeoutMs;
-  while (!done()) {
-    if (GetTickCount64() > end) return false;
-    Sleep(50);
-  }
-  return true;
 }
 
 // Cross-process text of a window; the dialog may be busy, so the send is bounded.
@@ -50,12 +43,6 @@ std::string Text(HWND hwnd) {
   SendMessageTimeoutA(hwnd, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
                       SMTO_ABORTIFHUNG, 5000, &copied);
   return std::string(buffer.data());
-}
-
-std::string ClassOf(HWND hwnd) {
-  char name[128] = {};
-  GetClassNameA(hwnd, name, sizeof(name));
-  return name;
 }
 
 struct Control {
@@ -346,55 +333,6 @@ void CheckTemplate(const std::string& exe) {
     Check(ix == c.x && iy == c.y && icx == c.w && icy == c.h, name + " position");
   }
   FreeLibrary(module);
-}
-
-// Waits for the Open dialog that the main dialog owns.
-HWND FindOpenDialog(HWND owner) {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search{owner, nullptr};
-  WaitFor([&] {
-    search.found = nullptr;
-    EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(param);
-          char name[32] = {};
-          GetClassNameA(hwnd, name, sizeof(name));
-          if (GetWindow(hwnd, GW_OWNER) == s->owner && IsWindowVisible(hwnd) &&
-              std::strcmp(name, "#32770") == 0) {
-            s->found = hwnd;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found != nullptr;
-  });
-  return search.found;
-}
-
-// The file-name Edit: inside the ComboBox inside cmb13.
-HWND FindFileNameEdit(HWND openDialog) {
-  struct Search {
-    HWND found;
-  } search{nullptr};
-  EnumChildWindows(
-      openDialog,
-      [](HWND hwnd, LPARAM param) -> BOOL {
-        char name[32] = {};
-        GetClassNameA(hwnd, name, sizeof(name));
-        if (lstrcmpiA(name, "Edit") != 0) return TRUE;
-        for (HWND up = GetParent(hwnd); up != nullptr; up = GetParent(up)) {
-          if (GetDlgCtrlID(up) == kOpenFileNameCombo) {
-            reinterpret_cast<Search*>(param)->found = hwnd;
-            return FALSE;
-          }
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 // Clicks "select firmware" and confirms path in the Open dialog (or cancels it when empty).

@@ -24,24 +24,21 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 # Firmware files: a module 3 S-record file (S2 records from 0x010000, an S8 record), a
 # Fanfolder/Crossfolder Intel HEX file, and an S-record file with a wrong checksum.
-python3 - "$files" <<'PY'
+python3 - "$files" "$(dirname "$0")/../../../tools" <<'PY'
 import sys
 work = sys.argv[1]
+sys.path.insert(0, sys.argv[2])
+from make_examples import intel_hex_file, s_record
 
 def srec2(address, data):
-    body = bytes([len(data) + 4]) + address.to_bytes(3, "big") + data
-    return "S2" + body.hex().upper() + "%02X" % (0xFF - sum(body) % 256)
-
-def ihex(address, kind, data):
-    body = bytes([len(data)]) + address.to_bytes(2, "big") + bytes([kind]) + data
-    return ":" + body.hex().upper() + "%02X" % (-sum(body) % 256)
+    return s_record("2", address.to_bytes(3, "big"), data)
 
 mot = [srec2(0x10000, b"Mod3" + bytes(range(12))), srec2(0x10010, bytes(range(16, 32))),
        "S804010000FA"]
 with open(f"{work}/module3.mot", "w", newline="\r\n") as f:
     f.write("\n".join(mot) + "\n")
-with open(f"{work}/main.hex", "w", newline="\r\n") as f:
-    f.write("\n".join([ihex(0, 0, bytes(range(16))), ":00000001FF"]) + "\n")
+with open(f"{work}/main.hex", "w", newline="") as f:
+    f.write(intel_hex_file(bytes(range(16))))
 bad = mot[0][:-2] + "%02X" % ((int(mot[0][-2:], 16) + 1) % 256)
 with open(f"{work}/bad.mot", "w", newline="\r\n") as f:
     f.write("\n".join([bad, mot[2]]) + "\n")
