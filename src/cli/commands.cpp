@@ -8,24 +8,19 @@
 
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
 #include "flash/flash_transfer.h"
 #include "link/connection.h"
+#include "link/link_connect.h"
 #include "link/link_io.h"
-#include "link/serial_connect.h"
 #include "link/usb_link.h"
 
 namespace loadwing::cli {
 
 namespace {
-
-// The cable's line settings: 38400 baud, no parity, one stop bit, 8 data bits.
-constexpr std::uint32_t kCableBaud = 38400;
-constexpr std::uint8_t kParityNone = 0;
-constexpr std::uint8_t kOneStopBit = 0;
-constexpr std::uint8_t kEightBits = 8;
 
 void WarnAboutAddressRecords(const FirmwareReport& report, std::ostream& err) {
   if (auto warning = AddressRecordWarning(report)) err << "loadwing: " << *warning << std::endl;
@@ -169,10 +164,8 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
   };
 
   if (options.usb) {
-    if (!cable.OpenByDescription(kUsbCableDescription, kCableBaud, kParityNone, kOneStopBit,
-                                 kEightBits)) {
-      cable.Close();
-      view.SetStatus("USB: connect error");
+    if (const LinkError error = ConnectUsbCable(cable); error != LinkError::None) {
+      view.SetStatus(LinkErrorText(error));
       return noLink("no FTDI cable described \"" + std::string(kUsbCableDescription) +
                     "\" could be opened (attached? driver or permissions?)");
     }
@@ -191,10 +184,11 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
       port = ResolveSerialPort(options.port);
       if (!port.error.empty()) return noLink(port.error);
     }
-    if (const auto failure = OpenConfiguredSerial(*serial, port.devicePath)) {
-      view.SetStatus(*failure);
+    if (const LinkError error = ConnectSerialPort(*serial, port.devicePath);
+        error != LinkError::None) {
+      view.SetStatus(LinkErrorText(error));
       return noLink("cannot use " + port.label +
-                    (*failure == "COM: invalid handle"
+                    (error == LinkError::InvalidHandle
                          ? " (missing, used by another program, or no permission)"
                          : ""));
     }
@@ -203,11 +197,9 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
   }
 
   SessionClock clock(options.port == kSimPort ? options.simClockScale : 1.0);
-  LinkIo link(connectionId, *serial, cable, view, clock);
-  FlashOutcome outcome = FlashOutcome::NotStarted;
-  try {
-    outcome = FlashTransfer(*report.image, link, view, clock);
-  } catch (const Interrupted&) {
+  LinkIo link(connectionId, *serial, cable, view, clock, &InterruptToken());
+  const FlashOutcome outcome = FlashTransfer(*report.image, link, view, clock);
+  if (outcome == FlashOutcome::Cancelled) {
     view.Finish();
     err << "loadwing: interrupted; the transfer was stopped before its end, so the controller "
            "may hold incomplete firmware: flash it again"

@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/session_clock.h"
+#include "cli/interrupt.h"
 #include "cli/terminal.h"
 
 namespace {

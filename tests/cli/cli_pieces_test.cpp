@@ -10,6 +10,7 @@
 
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
@@ -233,7 +234,6 @@ TEST(FirmwareReport, FailedLoadHasNoTransferFacts) {
 }
 
 TEST(SessionClock, ScaledSecondsPassFaster) {
-  SetInterruptRequested(false);
   SessionClock fast(1000.0);
   const std::int64_t start = fast.Now();
   std::int64_t now = start;
@@ -242,15 +242,12 @@ TEST(SessionClock, ScaledSecondsPassFaster) {
   EXPECT_GE(now - start, 5);
 }
 
-TEST(SessionClock, ThrowsOnceInterrupted) {
-  SetInterruptRequested(false);
-  SessionClock clock;
-  EXPECT_NO_THROW(clock.Now());
+TEST(Interrupt, TheFirstRequestSetsTheTokenAndARepeatedOneIsToldApart) {
+  InterruptToken().Reset();
   EXPECT_FALSE(NoteInterruptRequest());  // first request
-  EXPECT_THROW(clock.Now(), Interrupted);
+  EXPECT_TRUE(InterruptToken().Cancelled());
   EXPECT_TRUE(NoteInterruptRequest());  // a repeated one
-  SetInterruptRequested(false);
-  EXPECT_NO_THROW(clock.Now());
+  InterruptToken().Reset();
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ class SimLink {
   }
 
   FlashOutcome Flash(const FirmwareImage& image) {
-    return FlashTransfer(image, link, view, steppingClock);
+    return FlashTransfer(image, link, view, steppingClock, &position);
   }
   // Every byte the host put on the line, in order.
   const std::vector<std::uint8_t>& Sent() const {
@@ -84,7 +84,9 @@ class SimLink {
   bool usbOpened = false;
   FakeStatusView view;
   ConnectionId connectionId = kNoConnection;
-  LinkIo link{connectionId, serial, usb, view, steppingClock};
+  CancellationToken cancel;
+  LinkIo link{connectionId, serial, usb, view, steppingClock, &cancel};
+  FlashPosition position;  // where the last Flash got to
   sim::MachineSimulator machine;
   std::function<void()> afterFeed;  // runs after the machine has answered a write
 
