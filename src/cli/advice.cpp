@@ -62,11 +62,11 @@ std::string SRecordAdvice(const FirmwareReport& report, const std::string& text,
            "ask for the firmware as S2/S8 records, or convert it (srec_cat IN -o OUT.mot "
            "-address-length=3)";
   }
-  if (!types.end24) {
-    return "there is no S8 record at the end: the file is cut short; copy or download it again";
-  }
   if (EndsWith(report.outcome.statusText, "error 6")) {
     return "a record's checksum does not match: the file is damaged; copy or download it again";
+  }
+  if (!types.end24) {
+    return "there is no S8 record at the end: the file is cut short; copy or download it again";
   }
   if (EndsWith(report.outcome.statusText, "invalid firmware file")) {
     return "the image does not begin with a controller's name (Mod0 to Mod7, CAN, WebC): it is "
