@@ -25,6 +25,7 @@ void AddVersionFlag(CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  IgnoreBrokenPipe();
   CLI::App app{
       "Writes firmware into the controllers of a Fanfolder/Crossfolder folding machine over a "
       "serial port or the maker's USB cable.\n"
@@ -186,9 +187,15 @@ int main(int argc, char** argv) {
     return code == 0 ? kExitCompleted : kExitUsage;
   }
 
-  IgnoreBrokenPipe();
   if (*ports) return RunPorts(json, std::cout, std::cerr);
   if (*info) return RunInfo(file, json, std::cout, std::cerr);
+  if (*decode && output == "-" && StreamIsTerminal(stdout)) {
+    std::cerr << LOADWING_CLI_NAME
+        ": not writing a binary image to the terminal; redirect "
+        "stdout to a file or a program"
+              << std::endl;
+    return kExitUsage;
+  }
   if (*decode) return RunDecode(file, output, full, std::cout, std::cerr);
 
   InstallInterruptHandlers();

@@ -46,6 +46,10 @@ class Transfer {
     if (outcome == FlashOutcome::WriteError && writeEndedTransfer_) {
       // The link layer has shown the failure and put the bar to 0 already.
       view_.EnableControls(true);
+    } else if (outcome == FlashOutcome::Cancelled) {
+      // A text set but not shown yet (an attempt's " flash: no answer") is not the reason.
+      view_.SetProgressPos(0);
+      view_.EnableControls(true);
     } else {
       view_.SetProgressPos(0);
       view_.RefreshFields();
