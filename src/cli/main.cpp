@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
           ->add_flag("--sim-silent-verdict", flash.sim.silentVerdict, "Never answer the check byte")
           ->group(simGroup));
 
-  // Each answer the simulated machine gives can be set one way only.
+  // Each answer the simulated machine gives can be set one way only (indices: the order above).
   const auto exclusive = [](std::initializer_list<CLI::Option*> options) {
     for (CLI::Option* a : options) {
       for (CLI::Option* b : options) {
