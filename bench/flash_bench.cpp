@@ -20,9 +20,9 @@
 #include "fakes/fake_status_view.h"
 #include "flash/flash_transfer.h"
 #include "link/connection.h"
+#include "link/link_connect.h"
 #include "link/link_io.h"
 #include "link/posix_serial_port.h"
-#include "link/serial_connect.h"
 #include "link/usb_link.h"
 #include "sim/machine_simulator.h"
 #include "sim/pty_simulator.h"
@@ -99,8 +99,9 @@ int main(int argc, char** argv) {
   }
   PosixSerialPort posixPort;
   TimedPort port(posixPort);
-  if (const auto failure = OpenConfiguredSerial(port, simulator.DevicePath())) {
-    std::fprintf(stderr, "flash_bench: %s\n", failure->c_str());
+  if (const LinkError error = ConnectSerialPort(port, simulator.DevicePath());
+      error != LinkError::None) {
+    std::fprintf(stderr, "flash_bench: %s\n", LinkErrorText(error));
     return 1;
   }
   ConnectionId connectionId = SerialConnection(1);

@@ -5,19 +5,15 @@
 
 #include "app/dialog_ids.h"
 #include "firmware/firmware_loader.h"
+#include "link/link_connect.h"
 #include "link/link_io.h"
 #include "link/port_discovery.h"
-#include "link/serial_connect.h"
 
 namespace loadwing {
 
 namespace {
 
 constexpr int kDialogOk = 1;
-constexpr std::uint32_t kLinkBaudRate = 38400;
-constexpr std::uint8_t kFtParityNone = 0;
-constexpr std::uint8_t kFtStopBits1 = 0;
-constexpr std::uint8_t kFtBits8 = 8;
 constexpr int kHighestPortNumber = 99;
 
 // The five interactive controls, in the order they are switched.
@@ -215,12 +211,12 @@ void MainDialog::ConnectSerial() {
   // be opened: it would give a connection id that names no serial port.
   const int port = entry.size() > 3 ? PortNumberFromEntry(entry) : -1;
   if (port < 0 || port > kHighestPortNumber) {
-    SetStatus("COM: invalid handle");
+    SetStatus(LinkErrorText(LinkError::InvalidHandle));
     return;
   }
-  if (const std::optional<std::string> failure =
-          OpenConfiguredSerial(platform_.serial, SerialDevicePath(port))) {
-    SetStatus(*failure);
+  if (const LinkError error = ConnectSerialPort(platform_.serial, SerialDevicePath(port));
+      error != LinkError::None) {
+    SetStatus(LinkErrorText(error));
     return;
   }
   connectionId = SerialConnection(port);
@@ -228,14 +224,12 @@ void MainDialog::ConnectSerial() {
 }
 
 void MainDialog::ConnectUsb() {
-  if (usbCable.OpenByDescription(kUsbCableDescription, kLinkBaudRate, kFtParityNone, kFtStopBits1,
-                                 kFtBits8)) {
-    connectionId = kUsbConnection;
-    SetStatus("USB: connected");
+  if (const LinkError error = ConnectUsbCable(usbCable); error != LinkError::None) {
+    SetStatus(LinkErrorText(error));
     return;
   }
-  usbCable.Close();
-  SetStatus("USB: connect error");
+  connectionId = kUsbConnection;
+  SetStatus("USB: connected");
 }
 
 // --- Data exchange.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/d2xx.h"
+#include "link/link_connect.h"
 #include "link/serial_port.h"
 
 namespace loadwing::cli {
@@ -36,8 +37,16 @@ struct ResolvedPort {
   std::string label;       // how the status line names it ("COM3", "/dev/ttyUSB0")
   int portNumber = 0;      // COMn's n on Windows, 0 elsewhere
   std::string error;       // non-empty: the name is not usable here
+  bool notFound = false;   // with error: there is no such port (the ports there are may help)
 };
 ResolvedPort ResolveSerialPort(const std::string& port);
+
+// Why the port could not be used after connecting failed with error, told apart as a person
+// needs it: no such device, permission denied (and the command that gives it), held by another
+// program (named where the system tells), not a serial device. One line per entry; notFound is
+// set when the ports there are would help.
+std::vector<std::string> DescribePortFailure(const ResolvedPort& port, LinkError error,
+                                             bool& notFound);
 
 // The simulated machine's settings taken from the --sim-... options.
 struct SimOptions {

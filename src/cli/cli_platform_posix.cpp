@@ -1,5 +1,16 @@
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <utility>
 
@@ -103,18 +114,108 @@ ResolvedPort ResolveSerialPort(const std::string& port) {
     return resolved;
   }
   std::string path = port;
-  // A bare name is looked for where people find them: a by-id name, or a device in /dev.
+  // A bare name is looked for where people find them: a by-id name, or a device in /dev. A name
+  // found in neither is not guessed at.
   if (port.find('/') == std::string::npos) {
     std::error_code ec;
     if (fs::exists(fs::path(kById) / port, ec)) {
       path = (fs::path(kById) / port).string();
-    } else {
+    } else if (fs::exists(fs::path("/dev") / port, ec)) {
       path = "/dev/" + port;
+    } else {
+      resolved.notFound = true;
+      resolved.error = fs::exists(port, ec)
+                           ? "no such device: /dev/" + port + "; to open " + port +
+                                 " in this folder, give it as ./" + port
+                           : "no such device: " + port + " is neither in /dev nor in " + kById;
+      return resolved;
     }
   }
   resolved.devicePath = path;
   resolved.label = path;
   return resolved;
+}
+
+namespace {
+
+std::string FileKind(mode_t mode) {
+  if (S_ISREG(mode)) return "a regular file";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISBLK(mode)) return "a block device";
+  return "a device that is not a terminal";
+}
+
+// The programs (name and pid) with the device open, as far as /proc lets this user see.
+std::string Holders(const std::string& devicePath) {
+  std::error_code ec;
+  const fs::path device = fs::canonical(devicePath, ec);
+  if (ec) return "";
+  std::string names;
+  const std::string self = std::to_string(::getpid());
+  for (fs::directory_iterator it("/proc", ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string pid = it->path().filename().string();
+    if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit) || pid == self) continue;
+    std::error_code fdError;
+    for (fs::directory_iterator fd(it->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
+         fd.increment(fdError)) {
+      std::error_code linkError;
+      if (fs::read_symlink(fd->path(), linkError) != device) continue;
+      std::string comm;
+      std::getline(std::ifstream(it->path() / "comm"), comm);
+      names += (names.empty() ? "" : ", ") + comm + " (pid " + pid + ")";
+      break;
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+std::vector<std::string> DescribePortFailure(const ResolvedPort& port, LinkError error,
+                                             bool& notFound) {
+  const std::string& path = port.devicePath;
+  notFound = false;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    notFound = errno == ENOENT || errno == ENOTDIR;
+    if (notFound) return {"no such device: " + path};
+    return {"cannot use " + path + ": " + std::strerror(errno)};
+  }
+  if (!S_ISCHR(st.st_mode)) {
+    return {path + " is not a serial device but " + FileKind(st.st_mode)};
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int reason = errno;
+    if (reason == EACCES || reason == EPERM) {
+      const group* owner = ::getgrgid(st.st_gid);
+      const std::string groupName = owner != nullptr ? owner->gr_name : "dialout";
+      return {
+          "permission denied: " + path + " belongs to the group " + groupName +
+              ", which your user is not in",
+          "give your user the group, then log in again: sudo usermod -aG " + groupName + " $USER"};
+    }
+    if (reason == EBUSY) {
+      const std::string holders = Holders(path);
+      return {path + " is held by another program" +
+              (holders.empty() ? std::string() : ": " + holders)};
+    }
+    return {"cannot open " + path + ": " + std::strerror(reason)};
+  }
+  const bool terminal = ::isatty(fd) != 0;
+  const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+  ::close(fd);
+  if (!terminal) return {path + " is not a serial device but " + FileKind(S_IFCHR)};
+  if (locked) {
+    const std::string holders = Holders(path);
+    return {path + " is held by another program" +
+            (holders.empty() ? std::string() : ": " + holders) +
+            "; end it, or wait until it is done"};
+  }
+  return {path + " did not take the serial settings (" + LinkErrorText(error) +
+          "): is it a serial port?"};
 }
 
 std::unique_ptr<SimulatedMachine> StartSimulatedMachine(const SimOptions& options,

@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include <cctype>
 
 #include "cli/cli_platform.h"
@@ -70,6 +72,33 @@ ResolvedPort ResolveSerialPort(const std::string& port) {
   resolved.label = "COM" + std::to_string(n);
   resolved.portNumber = n;
   return resolved;
+}
+
+std::vector<std::string> DescribePortFailure(const ResolvedPort& port, LinkError error,
+                                             bool& notFound) {
+  notFound = false;
+  // Asked once more, for the reason Windows gives; closed again at once.
+  const HANDLE handle = CreateFileA(port.devicePath.c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return {port.label + " did not take the serial settings (" + std::string(LinkErrorText(error)) +
+            "): is it a serial port?"};
+  }
+  const DWORD reason = GetLastError();
+  switch (reason) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      notFound = true;
+      return {"no such device: " + port.label};
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+      return {port.label +
+              " is held by another program (a terminal, another loader); close it, "
+              "or wait until it is done"};
+    default:
+      return {"cannot open " + port.label + " (Windows error " + std::to_string(reason) + ")"};
+  }
 }
 
 std::unique_ptr<SimulatedMachine> StartSimulatedMachine(const SimOptions&, std::string& error) {

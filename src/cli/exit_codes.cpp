@@ -25,8 +25,26 @@ ExitCode ExitCodeFor(FlashOutcome outcome) {
     case FlashOutcome::NoAnswerAfterFlashing:
     case FlashOutcome::NoSuccess:
       return kExitNoSuccess;
+    case FlashOutcome::Cancelled:
+      return kExitInterrupted;
   }
   return kExitNoSuccess;
+}
+
+ExitCode ExitCodeFor(LinkError error) {
+  switch (error) {
+    case LinkError::None:
+      return kExitCompleted;
+    case LinkError::Write:
+      return kExitWriteError;
+    case LinkError::InvalidHandle:
+    case LinkError::CommState:
+    case LinkError::SetTimeout:
+    case LinkError::SetupComm:
+    case LinkError::UsbConnect:
+      return kExitNoLink;
+  }
+  return kExitNoLink;
 }
 
 const char* OutcomeName(FlashOutcome outcome) {
@@ -53,6 +71,8 @@ const char* OutcomeName(FlashOutcome outcome) {
       return "check-failed";
     case FlashOutcome::NoSuccess:
       return "no-success";
+    case FlashOutcome::Cancelled:
+      return "interrupted";
   }
   return "unknown";
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include "flash/flash_transfer.h"
+#include "link/link_connect.h"
 
 namespace loadwing::cli {
 
@@ -23,6 +24,8 @@ enum ExitCode : int {
 
 // The exit code a transfer's outcome leads to.
 ExitCode ExitCodeFor(FlashOutcome outcome);
+// The exit code a link failure leads to.
+ExitCode ExitCodeFor(LinkError error);
 
 // A short machine-readable name of the outcome, as the JSON result event carries it.
 const char* OutcomeName(FlashOutcome outcome);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/advice.h"
 #include "cli/json.h"
 #include "flash/check_byte.h"
 
@@ -111,7 +112,7 @@ std::string FormatInfoJson(const FirmwareReport& report) {
         .Add("targetValue", static_cast<int>(target))
         .Add("request", std::string_view(report.info->requestCode, 3))
         .Add("readyAnswer", std::string_view(report.info->readyAnswer, 6))
-        .Add("imageSize", report.imageSize)
+        .Add("bytes", report.imageSize)
         .Add("blocks", report.blocks)
         .Add("checkByte", Hex2(FirmwareCheckByte(report)));
   }
@@ -124,6 +125,11 @@ std::string FormatInfoJson(const FirmwareReport& report) {
                     .Add("other", s.otherRecords)
                     .Add("highestAddress", static_cast<std::int64_t>(s.highestAddress))
                     .str());
+  }
+  // What would go to stderr as text, so that a JSON reader needs nothing else.
+  if (const auto warning = AddressRecordWarning(report)) json.Add("warning", *warning);
+  if (const std::string advice = LoadFailureAdvice(report); !advice.empty()) {
+    json.Add("advice", advice);
   }
   return json.str();
 }

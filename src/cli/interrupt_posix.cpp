@@ -3,7 +3,7 @@
 #include <csignal>
 #include <cstdlib>
 
-#include "cli/session_clock.h"
+#include "cli/interrupt.h"
 
 namespace loadwing::cli {
 

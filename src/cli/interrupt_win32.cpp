@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "cli/session_clock.h"
+#include "cli/interrupt.h"
 
 namespace loadwing::cli {
 

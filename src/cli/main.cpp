@@ -6,7 +6,7 @@
 
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
-#include "cli/session_clock.h"
+#include "cli/interrupt.h"
 #include "cli/terminal.h"
 
 namespace {
@@ -25,16 +25,18 @@ void AddVersionFlag(CLI::App& app) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  IgnoreBrokenPipe();
   CLI::App app{
       "Writes firmware into the controllers of a Fanfolder/Crossfolder folding machine over a "
       "serial port or the maker's USB cable.\n"
       "Exit codes: 0 completed, 1 usage, 2 bad firmware file, 3 no link, 4 no answer, "
       "5 unexpected answer, 6 erase error, 7 block refused or unanswered, 8 check failed "
-      "(CSFAIL), 9 other or no verdict, 10 write error, 11 output not written, 130 interrupted.",
+      "(CSFAIL), 9 other or no verdict, 10 write error, 11 output not written, 130 interrupted "
+      "(Ctrl-C, SIGTERM, SIGHUP).",
       LOADWING_CLI_NAME};
   AddVersionFlag(app);
   app.require_subcommand(1);
-  app.footer("Run '" LOADWING_CLI_NAME " COMMAND --help' for the options of a command.");
+  app.footer("Run '" LOADWING_CLI_NAME " help COMMAND' for the options of a command.");
 
   bool json = false;
 
@@ -55,7 +57,11 @@ int main(int argc, char** argv) {
       "decode", "Write the bytes a transfer of a firmware file would send into a binary file");
   AddVersionFlag(*decode);
   decode->add_option("FILE", file, "Intel HEX file, or Motorola S-records (.mot)")->required();
-  decode->add_option("-o,--output", output, "Binary file to write")->required();
+  decode
+      ->add_option("-o,--output", output,
+                   "Binary file to write, or - for standard output; an existing file is "
+                   "replaced only when it is a regular file other than FILE")
+      ->required();
   decode->add_flag("--full", full, "Write the whole 131072-byte image");
 
   FlashOptions flash;
@@ -73,8 +79,13 @@ int main(int argc, char** argv) {
                                                      "built-in simulated machine"
 #endif
   );
-  CLI::Option* usbOption =
-      flashCommand->add_flag("--usb", flash.usb, "Use the maker's USB cable (FTDI D2XX)");
+  CLI::Option* usbOption = flashCommand->add_flag("--usb", flash.usb,
+#ifdef _WIN32
+                                                  "Use the maker's USB cable (FTDI's D2XX driver)"
+#else
+                                                  "Use the maker's USB cable (through libftdi)"
+#endif
+  );
   portOption->excludes(usbOption);
   flashCommand->add_flag("--json", flash.json, "Print one JSON event per line on stdout");
 
@@ -117,10 +128,42 @@ int main(int argc, char** argv) {
           ->add_flag("--sim-silent-verdict", flash.sim.silentVerdict, "Never answer the check byte")
           ->group(simGroup));
 
+  // Each answer the simulated machine gives can be set one way only (indices: the order above).
+  const auto exclusive = [](std::initializer_list<CLI::Option*> options) {
+    for (CLI::Option* a : options) {
+      for (CLI::Option* b : options) {
+        if (a != b) a->excludes(b);
+      }
+    }
+  };
+  exclusive({simOptions[2], simOptions[3], simOptions[4]});  // the answer to the request
+  exclusive({simOptions[5], simOptions[6]});                 // the block answered otherwise
+  exclusive({simOptions[7], simOptions[8]});                 // the verdict
+
+  // Bare, the program shows how it is used; "help [COMMAND]" is --help in other words.
+  if (argc < 2) {
+    std::cout << app.help() << std::flush;
+    return kExitUsage;
+  }
+  const std::string first = argv[1];
+  if (first == "help") {
+    if (argc > 2) {
+      for (CLI::App* command : {ports, info, decode, flashCommand}) {
+        if (command->get_name() == argv[2]) {
+          std::cout << command->help() << std::flush;
+          return kExitCompleted;
+        }
+      }
+      std::cerr << LOADWING_CLI_NAME ": unknown command '" << argv[2]
+                << "' (commands: ports, info, decode, flash)" << std::endl;
+      return kExitUsage;
+    }
+    std::cout << app.help() << std::flush;
+    return kExitCompleted;
+  }
   // CLI11 would only say that a command is required; name the word it did not know.
-  const std::string first = argc > 1 ? argv[1] : "";
-  if (!first.empty() && first[0] != '-' && first != "ports" && first != "info" &&
-      first != "decode" && first != "flash") {
+  if (first[0] != '-' && first != "ports" && first != "info" && first != "decode" &&
+      first != "flash") {
     std::cerr << LOADWING_CLI_NAME ": unknown command '" << argv[1]
               << "' (commands: ports, info, decode, flash)\nRun with --help for more information."
               << std::endl;
@@ -146,11 +189,20 @@ int main(int argc, char** argv) {
 
   if (*ports) return RunPorts(json, std::cout, std::cerr);
   if (*info) return RunInfo(file, json, std::cout, std::cerr);
+  if (*decode && output == "-" && StreamIsTerminal(stdout)) {
+    std::cerr << LOADWING_CLI_NAME
+        ": not writing a binary image to the terminal; redirect "
+        "stdout to a file or a program"
+              << std::endl;
+    return kExitUsage;
+  }
   if (*decode) return RunDecode(file, output, full, std::cout, std::cerr);
 
   InstallInterruptHandlers();
   const bool errIsTerminal = StreamIsTerminal(stderr);
   flash.progressBar = errIsTerminal;
-  flash.finalOnOut = !(errIsTerminal && StreamIsTerminal(stdout));
+  // Where err shows on the same terminal, or lands in the same file, the final status is there.
+  flash.finalOnOut =
+      !(errIsTerminal && StreamIsTerminal(stdout)) && !StreamsShareFile(stdout, stderr);
   return RunFlash(flash, std::cout, std::cerr);
 }

@@ -64,7 +64,44 @@ void TerminalStatusView::SetProgressRange(std::uint32_t max) {
   ClearBar();
 }
 
-void TerminalStatusView::SetProgressPos(std::int32_t pos) {
+std::int32_t TerminalStatusView::Shown(std::int32_t pos) const {
+  // The transfer moves the bar to block k once block k is acknowledged: k + 1 are written.
+  if (pos > 0 && position_ != nullptr && position_->stage == FlashStage::Blocks) {
+    return static_cast<std::int32_t>(position_->blocksAcknowledged);
+  }
+  return pos;
+}
+
+const char* TerminalStatusView::Label() const {
+  if (position_ == nullptr) return "";
+  switch (position_->stage) {
+    case FlashStage::Request:
+      return " s waiting for the machine to say ready";
+    case FlashStage::Blocks:
+      return " blocks";
+    case FlashStage::Verdict:
+    case FlashStage::Done:
+      return " s waiting for the verdict";
+  }
+  return "";
+}
+
+const char* TerminalStatusView::StageName() const {
+  if (position_ == nullptr) return "";
+  switch (position_->stage) {
+    case FlashStage::Request:
+      return "request";
+    case FlashStage::Blocks:
+      return "blocks";
+    case FlashStage::Verdict:
+    case FlashStage::Done:
+      return "verdict";
+  }
+  return "";
+}
+
+void TerminalStatusView::SetProgressPos(std::int32_t rawPos) {
+  const std::int32_t pos = Shown(rawPos);
   if (pos == pos_ && mode_ != Mode::Json) return;
   pos_ = pos;
   switch (mode_) {
@@ -83,7 +120,7 @@ void TerminalStatusView::SetProgressPos(std::int32_t pos) {
       const int quarter = static_cast<int>(std::min<std::int64_t>(4, pos * 4LL / max_));
       if (quarter > lastQuarter_) {
         lastQuarter_ = quarter;
-        err_ << "  progress " << pos << "/" << max_ << std::endl;
+        err_ << "  progress " << pos << "/" << max_ << Label() << std::endl;
       }
       break;
     }
@@ -94,12 +131,11 @@ void TerminalStatusView::SetProgressPos(std::int32_t pos) {
       const bool due =
           !progressSent_ || pos == 0 || pos + 1 >= max_ || now - lastSentAt_ >= kProgressThrottleMs;
       if (!due) break;
-      out_ << JsonObject()
-                  .Add("event", "progress")
-                  .Add("pos", static_cast<std::int64_t>(pos))
-                  .Add("max", static_cast<std::int64_t>(max_))
-                  .str()
-           << std::endl;
+      JsonObject event;
+      event.Add("event", "progress");
+      if (position_ != nullptr) event.Add("stage", StageName());
+      event.Add("pos", static_cast<std::int64_t>(pos)).Add("max", static_cast<std::int64_t>(max_));
+      out_ << event.str() << std::endl;
       progressSent_ = true;
       lastSentPos_ = pos;
       lastSentAt_ = now;
@@ -114,7 +150,7 @@ void TerminalStatusView::DrawBar() {
   const int filled = static_cast<int>(pos * kBarWidth / max);
   err_ << "\r  [" << std::string(static_cast<std::size_t>(filled), '#')
        << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << pos << "/"
-       << max << "\x1b[K" << std::flush;
+       << max << Label() << "\x1b[K" << std::flush;
   barVisible_ = true;
 }
 

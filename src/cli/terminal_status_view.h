@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/status_view.h"
+#include "flash/flash_transfer.h"
 
 namespace loadwing::cli {
 
@@ -28,6 +29,10 @@ class TerminalStatusView final : public StatusView {
 
   TerminalStatusView(std::ostream& out, std::ostream& err, Mode mode, MillisFn millis = {});
 
+  // Follows a transfer's position: progress is then labelled by what is waited for, and the
+  // block count shown is the blocks acknowledged, so that the bar ends full.
+  void Follow(const FlashPosition* position) { position_ = position; }
+
   void SetStatusText(std::string text) override { statusText_ = std::move(text); }
   const std::string& StatusText() const override { return statusText_; }
   void RefreshFields() override;
@@ -47,6 +52,10 @@ class TerminalStatusView final : public StatusView {
  private:
   void DrawBar();
   void ClearBar();
+  // The position shown for pos, and what it counts.
+  std::int32_t Shown(std::int32_t pos) const;
+  const char* Label() const;
+  const char* StageName() const;
 
   std::ostream& out_;
   std::ostream& err_;
@@ -61,6 +70,7 @@ class TerminalStatusView final : public StatusView {
   bool progressSent_ = false;
   std::int32_t lastSentPos_ = 0;
   std::int64_t lastSentAt_ = 0;
+  const FlashPosition* position_ = nullptr;
 };
 
 }  // namespace loadwing::cli

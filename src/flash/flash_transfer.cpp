@@ -34,15 +34,21 @@ std::string AnswerText(const std::uint8_t* answer) {
 class Transfer {
  public:
   Transfer(const FirmwareImage& image, const FlashTargetInfo& info, LinkIo& link, StatusView& view,
-           Clock& clock)
-      : image_(image), info_(info), link_(link), view_(view), clock_(clock) {}
+           Clock& clock, FlashPosition& position)
+      : image_(image), info_(info), link_(link), view_(view), clock_(clock), position_(position) {}
 
   FlashOutcome Run() {
+    position_ = FlashPosition{};
+    position_.blockCount = info_.imageSize / kBlockDataSize;
     view_.EnableControls(false);
     ShowNow(" flash: query system...");
     const FlashOutcome outcome = QueryPhase();
     if (outcome == FlashOutcome::WriteError && writeEndedTransfer_) {
       // The link layer has shown the failure and put the bar to 0 already.
+      view_.EnableControls(true);
+    } else if (outcome == FlashOutcome::Cancelled) {
+      // A text set but not shown yet (an attempt's " flash: no answer") is not the reason.
+      view_.SetProgressPos(0);
       view_.EnableControls(true);
     } else {
       view_.SetProgressPos(0);
@@ -68,16 +74,18 @@ class Transfer {
     for (;;) {
       const std::int64_t elapsed = clock_.Now() - start;
       if (elapsed > kQueryLimitSeconds) return last;
+      if (link_.Cancelled()) return FlashOutcome::Cancelled;
       view_.SetProgressPos(static_cast<std::int32_t>(elapsed));
       ClearAnswer();
       link_.DrainInput();
-      if (link_.WriteBytes(reinterpret_cast<const std::uint8_t*>(info_.requestCode), 3)) {
+      if (!link_.WriteBytes(reinterpret_cast<const std::uint8_t*>(info_.requestCode), 3)) {
         // Already reported; the request is tried again while there is time.
         last = FlashOutcome::WriteError;
         continue;
       }
       const std::int32_t got = link_.ReadBytes(answer_.data(), kAnswerSize, kRequestAnswerLimit,
                                                /*showProgress=*/false);
+      if (got == 0 && link_.Cancelled()) return FlashOutcome::Cancelled;
       // The texts set here stay unshown until the transfer ends.
       if (got == 0) {
         view_.SetStatusText(" flash: no answer");
@@ -105,17 +113,21 @@ class Transfer {
   }
 
   FlashOutcome BlockPhase() {
+    position_.stage = FlashStage::Blocks;
     ShowNow(" flash: start...");
     view_.SetProgressRange(info_.imageSize / kBlockDataSize);
     view_.SetProgressPos(0);
     ImageCheckByte check;
     for (std::uint32_t offset = 0; offset < info_.imageSize; offset += kBlockDataSize) {
+      // Checked before each block, so that a stop is known to fall between two blocks.
+      if (link_.Cancelled()) return FlashOutcome::Cancelled;
       frame_.Build(image_.data.data() + offset, check);
       link_.DrainInput();
-      if (link_.WriteBytes(frame_.bytes.data(), kBlockFrameSize)) return WriteFailed();
+      if (!link_.WriteBytes(frame_.bytes.data(), kBlockFrameSize)) return WriteFailed();
       answer_[0] = 0;
       const std::int32_t got =
           link_.ReadBytes(answer_.data(), 1, kAcknowledgeLimit, /*showProgress=*/false);
+      if (got == 0 && link_.Cancelled()) return FlashOutcome::Cancelled;
       if (got == 0) {
         view_.SetStatusText(" flash: no answer while flashing");
         return FlashOutcome::NoAnswerWhileFlashing;
@@ -124,23 +136,27 @@ class Transfer {
         view_.SetStatusText(" flash: error while flashing");
         return FlashOutcome::ErrorWhileFlashing;
       }
+      ++position_.blocksAcknowledged;
       view_.SetProgressPos(static_cast<std::int32_t>(offset / kBlockDataSize));
       view_.RefreshFields();
     }
+    position_.stage = FlashStage::Verdict;
     return VerdictPhase(check.value());
   }
 
   FlashOutcome VerdictPhase(std::uint8_t checkByte) {
     ShowNow(" flash: wait for success message...");
     link_.DrainInput();
-    if (link_.WriteBytes(&checkByte, 1)) return WriteFailed();
+    if (!link_.WriteBytes(&checkByte, 1)) return WriteFailed();
     ClearAnswer();
     const std::int32_t got =
         link_.ReadBytes(answer_.data(), kAnswerSize, kVerdictLimit, /*showProgress=*/true);
+    if (got < 1 && link_.Cancelled()) return FlashOutcome::Cancelled;
     if (got < 1) {
       view_.SetStatusText(" flash: no answer after flashing");
       return FlashOutcome::NoAnswerAfterFlashing;
     }
+    position_.stage = FlashStage::Done;
     if (std::memcmp(answer_.data(), kCrcFail, kAnswerSize) == 0) {
       view_.SetStatusText(" flash: crc error, DATA INVALID");
       return FlashOutcome::CrcError;
@@ -166,16 +182,18 @@ class Transfer {
   BlockFrame frame_;
   std::array<std::uint8_t, kClearedAnswerBytes> answer_{};
   bool writeEndedTransfer_ = false;
+  FlashPosition& position_;
 };
 
 }  // namespace
 
-FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view,
-                           Clock& clock) {
+FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view, Clock& clock,
+                           FlashPosition* position) {
   const FlashTargetInfo* info = FindFlashTargetInfo(image.target);
   // Nothing loaded (or a target outside the table): nothing is sent, nothing on screen changes.
   if (info == nullptr) return FlashOutcome::NotStarted;
-  return Transfer(image, *info, link, view, clock).Run();
+  FlashPosition unused;
+  return Transfer(image, *info, link, view, clock, position != nullptr ? *position : unused).Run();
 }
 
 }  // namespace loadwing

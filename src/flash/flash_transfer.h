@@ -33,11 +33,28 @@ enum class FlashOutcome {
   NoAnswerAfterFlashing,  // " flash: no answer after flashing"
   CrcError,               // " flash: crc error, DATA INVALID"
   NoSuccess,              // " flash: no success, returncode: ..."
+  Cancelled,              // stopped at a wait on request; the status line keeps its last text
+};
+
+// How far a transfer got, and so what it left in the controller.
+enum class FlashStage {
+  Request,  // the machine never said ready: it is untouched
+  Blocks,   // it said ready and has erased; blocks 0..blocksAcknowledged-1 are written
+  Verdict,  // every block is written; only the verdict on the check byte is missing
+  Done,     // the machine gave its verdict
+};
+
+struct FlashPosition {
+  FlashStage stage = FlashStage::Request;
+  std::uint32_t blocksAcknowledged = 0;
+  std::uint32_t blockCount = 0;
 };
 
 // Writes image into the controller it is for over link: target request, 257-byte blocks with
-// acknowledgements, check byte and verdict. Reads the image and never changes it.
-FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view,
-                           Clock& clock);
+// acknowledgements, check byte and verdict. Reads the image and never changes it. Ends with
+// Cancelled at the next wait once the link's cancellation token is set. position, when given,
+// follows the transfer as it goes (a view may read it while it runs) and ends where it stopped.
+FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view, Clock& clock,
+                           FlashPosition* position = nullptr);
 
 }  // namespace loadwing

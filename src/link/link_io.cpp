@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "link/link_connect.h"
+
 namespace loadwing {
 
 namespace {
@@ -21,7 +23,7 @@ void LinkIo::DrainInput() {
     } else {
       got = usb_.Read(&scratch, 1);
     }
-    if (got == 0) return;
+    if (got == 0 || Cancelled()) return;
     if (clock_.Now() - start > kDrainLimitSeconds) return;
   }
 }
@@ -41,21 +43,21 @@ bool LinkIo::WriteBytes(const std::uint8_t* data, std::uint32_t n) {
         else
           emptyWrites = 0;
         if (!ok || emptyWrites > kMaxEmptyWrites) {
-          view_.SetStatus("Write COM: write error");
+          view_.SetStatus(LinkErrorText(LinkError::Write));
           view_.SetProgressPos(0);
-          return true;
+          return false;
         }
         sent += std::min(written, chunk);
       }
-      return false;
+      return true;
     }
     case LinkKind::Usb:
       usb_.Write(data, n);  // a failed cable write shows only as a missing answer later
-      return false;
+      return true;
     case LinkKind::None:
-      return false;
+      return true;
   }
-  return false;
+  return true;
 }
 
 std::uint32_t LinkIo::ReadOnce(std::uint8_t* buffer, std::uint32_t remaining) {
@@ -89,7 +91,7 @@ std::int32_t LinkIo::ReadBytes(std::uint8_t* buffer, std::uint32_t n, std::int32
   std::uint32_t remaining = n;
   while (remaining > 0) {
     const std::int64_t elapsed = clock_.Now() - start;
-    if (elapsed > limit) break;
+    if (elapsed > limit || Cancelled()) break;
     if (showProgress) view_.SetProgressPos(static_cast<std::int32_t>(elapsed));
     const std::uint32_t got = ReadOnce(buffer + received, remaining);
     received += got;

@@ -118,6 +118,7 @@ bool SaveTimeline(const std::string& path, const std::vector<loadwing::sim::Line
 int main(int argc, char** argv) {
   using namespace loadwing::sim;
   CLI::App app{"Simulates the folding machine's side of the flashing dialogue."};
+  app.set_version_flag("--version", "loadwing-sim " LOADWING_VERSION, "Print the version and exit");
   std::string device;
   std::string target = "any";
   std::string request = "ready";

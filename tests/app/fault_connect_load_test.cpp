@@ -15,7 +15,7 @@
 #include "app/main_dialog_fixture.h"
 #include "fakes/fake_firmware_files.h"
 #include "firmware/firmware_loader.h"
-#include "link/serial_connect.h"
+#include "link/link_connect.h"
 
 namespace loadwing::testing::main_dialog_tests {
 namespace {
@@ -44,14 +44,13 @@ std::vector<std::string> CallsUpTo(std::size_t step) {
   return calls;
 }
 
-TEST(FaultOpenConfiguredSerialTest, EachFailingStepClosesThePortAgain) {
+TEST(FaultConnectSerialPortTest, EachFailingStepClosesThePortAgain) {
   for (std::size_t step = 0; step < kSerialSteps.size(); ++step) {
     SCOPED_TRACE(kSerialSteps[step]);
     FakeSerialPort port;
     FailSerialStep(port, step);
-    const std::optional<std::string> failure = OpenConfiguredSerial(port, SerialDevicePath(4));
-    ASSERT_TRUE(failure.has_value());
-    EXPECT_EQ(*failure, kSerialFailureTexts[step]);
+    const LinkError error = ConnectSerialPort(port, SerialDevicePath(4));
+    EXPECT_EQ(LinkErrorText(error), kSerialFailureTexts[step]);
     EXPECT_EQ(port.calls, CallsUpTo(step));
     EXPECT_FALSE(port.IsOpen());
   }

@@ -28,7 +28,7 @@ def main():
         size = int(sys.argv[2])
         info = json.loads(text)
         assert info["loaded"] is True, info
-        assert info["imageSize"] == size and info["blocks"] == size // 256, info
+        assert info["bytes"] == size and info["blocks"] == size // 256, info
     elif mode == "check-byte":
         with open(sys.argv[2], "rb") as f:
             data = f.read()[: int(sys.argv[3])]

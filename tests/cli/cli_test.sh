@@ -247,6 +247,164 @@ case "$case_name" in
     expect_line err.txt " $device connected"
     kill "$sim_pid" 2>/dev/null
     wait "$sim_pid" 2>/dev/null ;;
+  reader_quits)
+    # A reader that quits after the first line must not end the transfer half way.
+    timeout -k 2 60 "$LOADWING" flash "$EXAMPLES/webc.mot" --port sim --json 2>err.txt |
+      head -n 1 >out.txt
+    rc=${PIPESTATUS[0]}
+    [ "$rc" -eq 0 ] || fail "flash into a reader that quits exited $rc: $(cat err.txt)"
+    expect_text err.txt "closed early; the transfer ran to its end:  flash: completed" ;;
+  decode_destinations)
+    cp "$EXAMPLES/module3.mot" own.mot
+    run 11 10 decode own.mot -o own.mot
+    expect_text err.txt "is the firmware file itself"
+    cmp own.mot "$EXAMPLES/module3.mot" || fail "decode replaced its own input"
+    mkfifo fifo && mkdir folder
+    for destination in /dev/null fifo folder; do
+      run 11 10 decode own.mot -o "$destination"
+      expect_text err.txt "decode writes only regular files"
+    done
+    [ -c /dev/null ] && [ -p fifo ] && [ -d folder ] || fail "a destination was replaced"
+    ln -s nowhere dangling
+    run 11 10 decode own.mot -o dangling
+    expect_text err.txt "symbolic link to nothing"
+    # A link to a regular file is written through and stays a link.
+    echo old >target.bin && ln -s target.bin link.bin
+    run 0 10 decode own.mot -o link.bin
+    [ -L link.bin ] && [ "$(stat -c %s target.bin)" -eq 32768 ] || fail "link.bin not written through"
+    run 0 10 decode own.mot -o -
+    cmp out.txt target.bin || fail "decode -o - differs from the file"
+    expect_text err.txt "wrote 32768 bytes to standard output"
+    chmod 755 . && mkdir -m 755 locked
+    runuser -u nobody -- "$LOADWING" decode "$work/own.mot" -o "$work/locked/x.bin" >out.txt 2>err.txt
+    [ $? -eq 11 ] || fail "decode into a folder it may not write did not exit 11"
+    expect_text err.txt "Permission denied" ;;
+  load_failure_advice)
+    head -n 20 "$EXAMPLES/module3.mot" >cut.mot
+    : >empty.mot
+    cp "$EXAMPLES/main_controller.hex" hex.mot
+    printf 'S00600004844521B\r\nS1130000000102030405060708090A0B0C0D0E0F74\r\nS9030000FC\r\n' >s1.mot
+    head -c 300 /dev/urandom | tr -d 'S:' >random.mot
+    cp "$EXAMPLES/module3.mot" module.s19
+    mkdir folder.hex
+    while IFS='|' read -r file advice; do
+      run 2 10 info "$file"
+      expect_text err.txt "$advice"
+    done <<'TABLE'
+cut.mot|no S8 record at the end
+empty.mot|is empty
+hex.mot|this looks like Intel HEX, but only S-record files may end in .mot
+s1.mot|only S2 records (24-bit addresses) carry data here
+random.mot|this is not S-record text
+module.s19|if this holds S-records, rename it to .mot
+folder.hex|is a folder
+missing.hex|no such file
+TABLE
+    run 2 10 flash cut.mot --port sim
+    expect_line out.txt " load firmware: can't open file, error 5"
+    expect_text err.txt "no S8 record at the end" ;;
+  port_failures)
+    # As an unprivileged user: each failure in its own words.
+    as_nobody() {
+      runuser -u nobody -- timeout -k 2 20 "$LOADWING" flash "$EXAMPLES/module3.mot" "$@" \
+        >out.txt 2>err.txt
+      local rc=$?
+      [ "$rc" -eq 3 ] || fail "flash $* as nobody exited $rc: $(cat err.txt)"
+    }
+    as_nobody --port /dev/loadwing-no-such-port
+    expect_text err.txt "no such device: /dev/loadwing-no-such-port"
+    expect_text err.txt "the ports there are"
+    touch regular.txt && chmod 644 regular.txt && chmod 755 .
+    (cd "$work" && as_nobody --port regular.txt)
+    expect_text err.txt "give it as ./regular.txt"
+    as_nobody --port "$work/regular.txt"
+    expect_text err.txt "is not a serial device but a regular file"
+    as_nobody --port /dev/null
+    expect_text err.txt "/dev/null is not a serial device"
+    : "${LOADWING_SIM:?}"
+    timeout -k 2 60 "$LOADWING_SIM" >sim.txt 2>/dev/null &
+    sim_pid=$!
+    for _ in $(seq 100); do grep -q "^device: " sim.txt && break; sleep 0.05; done
+    device=$(sed -n 's/^device: //p' sim.txt)
+    as_nobody --port "$device"
+    expect_text err.txt "permission denied: $device"
+    expect_text err.txt "sudo usermod -aG"
+    flock "$device" sleep 10 &
+    holder=$!
+    sleep 0.3
+    run 3 20 flash "$EXAMPLES/module3.mot" --port "$device"
+    expect_text err.txt "is held by another program: "
+    expect_text err.txt "flock (pid $holder)"
+    kill "$holder" "$sim_pid" 2>/dev/null
+    wait 2>/dev/null ;;
+  stage_messages)
+    flash_failure 4 " flash: no answer" --sim-silent
+    expect_text err.txt "the controller is untouched"
+    expect_text err.txt 'the machine never answered the request "MO3" (module 3)'
+    expect_text err.txt "in update mode"
+    flash_failure 7 " flash: error while flashing" --sim-refuse-block 40
+    expect_text err.txt "stopped at block 40 of 128 (blocks 0 to 39 went in)"
+    flash_failure 9 " flash: no answer after flashing" --sim-silent-verdict
+    expect_text err.txt "all 128 blocks are written; only the machine's verdict is missing"
+    expect_text err.txt "progress 128/128 blocks"
+    # Interrupted while the machine is still being asked, and half way through the blocks.
+    for when in request blocks; do
+      if [ "$when" = request ]; then options=(--sim-silent); else options=(--sim-baud 38400); fi
+      # Not under timeout, which would pass the signal on twice (to the child and its group).
+      "$LOADWING" flash "$EXAMPLES/webc.mot" --port sim "${options[@]}" >out.txt 2>err.txt &
+      pid=$!
+      (sleep 30 && kill -KILL "$pid" 2>/dev/null) &
+      watchdog=$!
+      sleep 2
+      kill -INT "$pid"
+      wait "$pid"
+      rc=$?
+      kill "$watchdog" 2>/dev/null
+      [ "$rc" -eq 130 ] || fail "flash interrupted at $when exited $rc"
+      case "$when" in
+        request) expect_text err.txt "interrupted; the controller is untouched" ;;
+        blocks) expect_text err.txt "interrupted; the controller is erased and partly written: stopped at block" ;;
+      esac
+    done ;;
+  refused_options)
+    run 1 10 flash "$EXAMPLES/module3.mot" --port sim --sim-refuse-block 128
+    expect_text err.txt "has only 128 blocks (0 to 127)"
+    run 1 10 flash "$EXAMPLES/module3.mot" --port sim --sim-silent-block 200
+    expect_text err.txt "--sim-silent-block 200"
+    run 1 10 flash "$EXAMPLES/module3.mot" --port sim --sim-silent --sim-erase-error
+    expect_text err.txt "excludes"
+    run 1 10 flash "$EXAMPLES/module3.mot" --port sim --sim-verdict X --sim-silent-verdict
+    expect_text err.txt "excludes"
+    run 1 10
+    expect_text out.txt "Subcommands:"
+    run 0 10 help
+    expect_text out.txt "Subcommands:"
+    run 0 10 help flash
+    expect_text out.txt "libftdi"
+    timeout 10 "$LOADWING_SIM" --version >out.txt || fail "loadwing-sim --version failed"
+    expect_text out.txt "loadwing-sim 1.12.0" ;;
+  json_schema)
+    # With --json nothing goes to stderr; warnings and hints are events; results say what is known.
+    printf ':0400000512345678E3\r\n:00000001FF\r\n' >start.hex
+    run 0 30 flash start.hex --port sim --json
+    [ ! -s err.txt ] || fail "--json wrote to stderr: $(cat err.txt)"
+    expect_text out.txt '"event":"warning"'
+    printf ':020000040000FA\r\n:0100100055' >cut.hex
+    run 2 10 flash cut.hex --port sim --json
+    [ ! -s err.txt ] || fail "--json wrote to stderr: $(cat err.txt)"
+    expect_text out.txt '"event":"hint"'
+    expect_text out.txt '"outcome":"bad-firmware","exit":2,"status":" load firmware: unexpected end of file","target":"None","bytes":0'
+    run 3 10 flash "$EXAMPLES/module3.mot" --port /dev/loadwing-no-such-port --json
+    [ ! -s err.txt ] || fail "--json wrote to stderr: $(cat err.txt)"
+    expect_text out.txt '"outcome":"no-link","exit":3,"status":" COM: invalid handle","target":"Module3","bytes":32768'
+    run 8 60 flash "$EXAMPLES/module3.mot" --port sim --json --sim-verdict CSFAIL
+    expect_text out.txt '"event":"progress","stage":"blocks","pos":128,"max":128'
+    expect_text out.txt '"target":"Module3","bytes":32768,"blocksWritten":128' ;;
+  final_status_once)
+    # Both outputs into one file: the final status is there once.
+    timeout -k 2 60 "$LOADWING" flash "$EXAMPLES/module3.mot" --port sim >both.txt 2>&1 ||
+      fail "flash into one file failed"
+    [ "$(grep -cxF ' flash: completed' both.txt)" -eq 1 ] || fail "final status not once: $(cat both.txt)" ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2 ;;

@@ -51,7 +51,9 @@ class SimLink {
     }
   }
 
-  FlashOutcome Flash(const FirmwareImage& image) { return FlashTransfer(image, link, view, clock); }
+  FlashOutcome Flash(const FirmwareImage& image) {
+    return FlashTransfer(image, link, view, clock, &position);
+  }
   // Every byte the host put on the line, in order.
   const std::vector<std::uint8_t>& Sent() const {
     return kind_ == SimLinkKind::Usb ? d2xx.devices.front().written : serial.sent;
@@ -65,7 +67,9 @@ class SimLink {
   bool usbOpened = false;
   FakeStatusView view;
   ConnectionId connectionId = kNoConnection;
-  LinkIo link{connectionId, serial, usb, view, clock};
+  CancellationToken cancel;
+  LinkIo link{connectionId, serial, usb, view, clock, &cancel};
+  FlashPosition position;  // where the last Flash got to
   sim::MachineSimulator machine;
   std::function<void()> afterFeed;  // runs after the machine has answered a write
 

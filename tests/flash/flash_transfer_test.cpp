@@ -448,5 +448,53 @@ TEST(FlashTransferTest, AnErrorCharacterIsShownAsReceived) {
   EXPECT_EQ(h.view.statusText, std::string(" flash: erase error FF\x07"));
 }
 
+// A stop request ends the transfer at its next wait, between two blocks at the latest, and the
+// position tells what the controller was left with.
+TEST(FlashTransferTest, AStopRequestEndsAtTheNextWaitAndTellsHowFarItGot) {
+  struct StopCase {
+    const char* name;
+    std::function<void(SimulatorConfig&)> configure;
+    int stopAfterWrites;  // cancel once this many serial writes went out; -1: never
+    FlashOutcome outcome;
+    FlashStage stage;
+    std::uint32_t blocks;
+  };
+  const std::vector<StopCase> cases = {
+      {"silent machine", [](SimulatorConfig& c) { c.request = RequestReply::Silent; }, 1,
+       FlashOutcome::Cancelled, FlashStage::Request, 0},
+      // The request takes one write, a block three (128 + 128 + 1 bytes).
+      // Stopped once block 4 went out: its acknowledgement is no longer waited for.
+      {"at block 4", [](SimulatorConfig&) {}, 1 + 5 * 3, FlashOutcome::Cancelled,
+       FlashStage::Blocks, 4},
+      {"waiting for the verdict", [](SimulatorConfig& c) { c.verdict = VerdictReply::Silent; },
+       1 + 128 * 3 + 1, FlashOutcome::Cancelled, FlashStage::Verdict, 128},
+      {"not stopped", [](SimulatorConfig&) {}, -1, FlashOutcome::Completed, FlashStage::Done, 128},
+      {"refused block", [](SimulatorConfig& c) { c.refuseBlock = 9; }, -1,
+       FlashOutcome::ErrorWhileFlashing, FlashStage::Blocks, 9},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimulatorConfig config;
+    c.configure(config);
+    SimLink h(SimLinkKind::Serial, config);
+    int writes = 0;
+    std::int64_t stoppedAtMs = 0;
+    h.afterFeed = [&] {
+      if (++writes != c.stopAfterWrites) return;
+      h.cancel.Cancel();
+      stoppedAtMs = h.ElapsedMs();
+    };
+    EXPECT_EQ(h.Flash(PatternImage(FirmwareTarget::Module3)), c.outcome);
+    EXPECT_EQ(h.position.stage, c.stage);
+    EXPECT_EQ(h.position.blocksAcknowledged, c.blocks);
+    EXPECT_EQ(h.position.blockCount, 128u);
+    if (c.stopAfterWrites > 0) {
+      EXPECT_EQ(writes, c.stopAfterWrites);          // nothing sent after the request
+      EXPECT_LT(h.ElapsedMs() - stoppedAtMs, 1000);  // well within the shortest read limit
+    }
+    ExpectEnded(h);
+  }
+}
+
 }  // namespace
 }  // namespace loadwing

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "fakes/fake_d2xx.h"
 #include "fakes/fake_serial_port.h"
 #include "link/connection.h"
-#include "link/serial_connect.h"
+#include "link/link_connect.h"
 
 namespace loadwing {
 namespace {
@@ -20,7 +23,7 @@ const std::string kPath = "\\\\.\\COM3";
 struct ConnectCase {
   const char* what;
   bool FakeSerialPort::*fail;  // nullptr: nothing fails
-  std::optional<std::string> result;
+  LinkError result;
   Calls calls;
 };
 
@@ -28,43 +31,43 @@ void PrintTo(const ConnectCase& c, std::ostream* os) {
   *os << c.what;
 }
 
-class OpenConfiguredSerialTest : public ::testing::TestWithParam<ConnectCase> {};
+class ConnectSerialPortTest : public ::testing::TestWithParam<ConnectCase> {};
 
-TEST_P(OpenConfiguredSerialTest, StepsInOrderAndClosesOnFailure) {
+TEST_P(ConnectSerialPortTest, StepsInOrderAndClosesOnFailure) {
   const ConnectCase& c = GetParam();
   FakeSerialPort port;
   if (c.fail) port.*(c.fail) = true;
-  EXPECT_EQ(OpenConfiguredSerial(port, kPath), c.result);
+  EXPECT_EQ(ConnectSerialPort(port, kPath), c.result);
   EXPECT_EQ(port.calls, c.calls);
-  EXPECT_EQ(port.IsOpen(), !c.result.has_value());
+  EXPECT_EQ(port.IsOpen(), c.result == LinkError::None);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Steps, OpenConfiguredSerialTest,
+    Steps, ConnectSerialPortTest,
     ::testing::Values(
         ConnectCase{"success",
                     nullptr,
-                    std::nullopt,
+                    LinkError::None,
                     {"Open " + kPath, "SetCommState", "SetCommTimeouts", "SetupComm 2048 2048"}},
-        ConnectCase{"open", &FakeSerialPort::failOpen, "COM: invalid handle", {"Open " + kPath}},
+        ConnectCase{"open", &FakeSerialPort::failOpen, LinkError::InvalidHandle, {"Open " + kPath}},
         ConnectCase{"commstate",
                     &FakeSerialPort::failCommState,
-                    "COM: commstate error",
+                    LinkError::CommState,
                     {"Open " + kPath, "SetCommState", "Close"}},
         ConnectCase{"timeouts",
                     &FakeSerialPort::failTimeouts,
-                    "COM: set timeout error",
+                    LinkError::SetTimeout,
                     {"Open " + kPath, "SetCommState", "SetCommTimeouts", "Close"}},
         ConnectCase{
             "setupcomm",
             &FakeSerialPort::failSetupComm,
-            "COM: setupcomm error",
+            LinkError::SetupComm,
             {"Open " + kPath, "SetCommState", "SetCommTimeouts", "SetupComm 2048 2048", "Close"}}),
     [](const auto& p) { return std::string(p.param.what); });
 
-TEST(OpenConfiguredSerialSettingsTest, LineSettingsAndTimeLimitsOfTheLink) {
+TEST(ConnectSerialPortSettingsTest, LineSettingsAndTimeLimitsOfTheLink) {
   FakeSerialPort port;
-  ASSERT_EQ(OpenConfiguredSerial(port, kPath), std::nullopt);
+  ASSERT_EQ(ConnectSerialPort(port, kPath), LinkError::None);
   EXPECT_EQ(port.openedPath, kPath);
   EXPECT_EQ(port.lineSettings.baudRate, 38400u);
   EXPECT_EQ(port.lineSettings.byteSize, 8);
@@ -77,13 +80,32 @@ TEST(OpenConfiguredSerialSettingsTest, LineSettingsAndTimeLimitsOfTheLink) {
   EXPECT_EQ(port.timeouts.writeTotalTimeoutConstant, 10u);
 }
 
-TEST(OpenConfiguredSerialSettingsTest, FailedConfigurationCanBeRetriedAtOnce) {
+TEST(ConnectSerialPortSettingsTest, FailedConfigurationCanBeRetriedAtOnce) {
   FakeSerialPort port;
   port.failTimeouts = true;
-  ASSERT_TRUE(OpenConfiguredSerial(port, kPath).has_value());
+  ASSERT_EQ(ConnectSerialPort(port, kPath), LinkError::SetTimeout);
   port.failTimeouts = false;
-  EXPECT_EQ(OpenConfiguredSerial(port, kPath), std::nullopt);
+  EXPECT_EQ(ConnectSerialPort(port, kPath), LinkError::None);
   EXPECT_TRUE(port.IsOpen());
+}
+
+TEST(ConnectUsbCableTest, OpensAtTheLineSettingsOrIsClosedAgain) {
+  for (const bool refuseSettings : {false, true}) {
+    SCOPED_TRACE(refuseSettings ? "settings refused" : "settings taken");
+    testing::FakeD2xx d2xx;
+    d2xx.devices.push_back({kUsbCableDescription, {}, {}, false});
+    d2xx.dataStatus = refuseSettings ? kFtOtherError : kFtOk;
+    UsbLink::ResetListedForTesting();
+    UsbLink cable(d2xx);
+    EXPECT_EQ(ConnectUsbCable(cable), refuseSettings ? LinkError::UsbConnect : LinkError::None);
+    EXPECT_EQ(cable.isOpen(), !refuseSettings);
+    EXPECT_EQ(d2xx.devices[0].open, !refuseSettings);
+    const auto called = [&](const std::string& call) {
+      return std::find(d2xx.calls.begin(), d2xx.calls.end(), call) != d2xx.calls.end();
+    };
+    EXPECT_TRUE(called("SetBaudRate 38400"));
+    EXPECT_TRUE(called("SetDataCharacteristics 8 0 0"));
+  }
 }
 
 struct EntryCase {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "link/link_connect.h"
 #include "link/posix_serial_port.h"
-#include "link/serial_connect.h"
 
 namespace loadwing {
 namespace {
@@ -38,7 +38,7 @@ class PtyTest : public ::testing::Test {
   }
 
   void OpenConfigured(PosixSerialPort& port) {
-    ASSERT_EQ(OpenConfiguredSerial(port, path_), std::nullopt);
+    ASSERT_EQ(ConnectSerialPort(port, path_), LinkError::None);
   }
   // Waits until the bytes the master wrote have reached the slave's input.
   bool SlaveReadable() {
@@ -159,7 +159,7 @@ TEST_F(PtyTest, SecondOpenerIsRefused) {
   ASSERT_TRUE(first.Open(path_));
   EXPECT_FALSE(second.Open(path_));
   EXPECT_FALSE(second.IsOpen());
-  EXPECT_EQ(OpenConfiguredSerial(second, path_), "COM: invalid handle");
+  EXPECT_EQ(ConnectSerialPort(second, path_), LinkError::InvalidHandle);
   first.Close();
   EXPECT_TRUE(second.Open(path_));
 }

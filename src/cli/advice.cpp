@@ -1,0 +1,198 @@
+#include "cli/advice.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace loadwing::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// The record types of the lines of S-record text that start with 'S' and a digit.
+struct SRecordTypes {
+  bool data16or32 = false;  // S1 or S3
+  bool data24 = false;      // S2
+  bool end24 = false;       // S8
+};
+
+SRecordTypes ScanSRecords(const std::string& text) {
+  SRecordTypes types;
+  std::size_t line = 0;
+  while (line < text.size()) {
+    if (text[line] == 'S' && line + 1 < text.size()) {
+      const char type = text[line + 1];
+      types.data16or32 |= type == '1' || type == '3';
+      types.data24 |= type == '2';
+      types.end24 |= type == '8';
+    }
+    const std::size_t next = text.find('\n', line);
+    if (next == std::string::npos) break;
+    line = next + 1;
+  }
+  return types;
+}
+
+std::string SRecordAdvice(const FirmwareReport& report, const std::string& text, char first) {
+  if (first == ':') {
+    return "this looks like Intel HEX, but only S-record files may end in .mot: rename it to "
+           ".hex";
+  }
+  if (first != 'S') {
+    return "this is not S-record text (its lines should start with S0, S2 and end with S8): is "
+           "it the right file?";
+  }
+  const SRecordTypes types = ScanSRecords(text);
+  if (!types.data24 && types.data16or32) {
+    return "it holds S1/S3 records, but only S2 records (24-bit addresses) carry data here: "
+           "ask for the firmware as S2/S8 records, or convert it (srec_cat IN -o OUT.mot "
+           "-address-length=3)";
+  }
+  if (EndsWith(report.outcome.statusText, "error 6")) {
+    return "a record's checksum does not match: the file is damaged; copy or download it again";
+  }
+  if (!types.end24) {
+    return "there is no S8 record at the end: the file is cut short; copy or download it again";
+  }
+  if (EndsWith(report.outcome.statusText, "invalid firmware file")) {
+    return "the image does not begin with a controller's name (Mod0 to Mod7, CAN, WebC): it is "
+           "not firmware for this machine";
+  }
+  return "a record is malformed: the file is damaged; copy or download it again";
+}
+
+std::string IntelHexAdvice(const FirmwareReport& report, char first) {
+  const std::string extension = Lower(FirmwareFileExtension(report.path));
+  if (extension == "s19" || extension == "srec" || extension == "s28" || extension == "s37" ||
+      first == 'S') {
+    return "files not ending in .mot are read as Intel HEX; if this holds S-records, rename it "
+           "to .mot";
+  }
+  if (first != ':') return "this is not Intel HEX text (its lines should start with ':')";
+  if (EndsWith(report.outcome.statusText, "unexpected end of file")) {
+    return "there is no end record (:00000001FF): the file is cut short; copy or download it "
+           "again";
+  }
+  return "a record is malformed or its checksum does not match: the file is damaged";
+}
+
+}  // namespace
+
+std::string LoadFailureAdvice(const FirmwareReport& report) {
+  if (report.loaded()) return "";
+  const std::string& path = report.path;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (!fs::exists(status)) return "no such file: " + path;
+  if (fs::is_directory(status)) return path + " is a folder, not a firmware file";
+  if (EndsWith(report.outcome.statusText, "file is too big")) {
+    return path + " is larger than any firmware file (" + std::to_string(kSRecordTextBufferSize) +
+           " bytes at most): is it the right file?";
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return path + " cannot be read: check its permissions";
+  std::string text;
+  text.resize(kSRecordTextBufferSize);
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(file.gcount()));
+  const auto firstNonBlank =
+      std::find_if(text.begin(), text.end(), [](unsigned char c) { return !std::isspace(c); });
+  if (firstNonBlank == text.end()) return path + " is empty";
+  const char first = *firstNonBlank;
+  return report.intelHex ? IntelHexAdvice(report, first) : SRecordAdvice(report, text, first);
+}
+
+namespace {
+
+std::string WhereItStopped(const FlashPosition& position) {
+  switch (position.stage) {
+    case FlashStage::Request:
+      return "the controller is untouched: the machine never said ready, so nothing was erased "
+             "or written";
+    case FlashStage::Blocks: {
+      const std::uint32_t k = position.blocksAcknowledged;
+      return "the controller is erased and partly written: stopped at block " + std::to_string(k) +
+             " of " + std::to_string(position.blockCount) +
+             (k == 0 ? " (none went in)" : " (blocks 0 to " + std::to_string(k - 1) + " went in)") +
+             "; flash it again before the machine is used";
+    }
+    case FlashStage::Verdict:
+      return "all " + std::to_string(position.blockCount) +
+             " blocks are written; only the machine's verdict is missing: flash it again to be "
+             "sure";
+    case FlashStage::Done:
+      break;
+  }
+  return "";
+}
+
+}  // namespace
+
+std::vector<std::string> TransferAdvice(FlashOutcome outcome, const FlashPosition& position,
+                                        const FirmwareReport& report) {
+  std::vector<std::string> lines;
+  const std::string request = report.info ? std::string(report.info->requestCode, 3) : "";
+  switch (outcome) {
+    case FlashOutcome::Completed:
+    case FlashOutcome::NotStarted:
+      return lines;
+    case FlashOutcome::Cancelled:
+      lines.push_back("interrupted; " + WhereItStopped(position));
+      return lines;
+    case FlashOutcome::NoAnswer:
+      lines.push_back(WhereItStopped(position));
+      lines.push_back("the machine never answered the request \"" + request + "\" (" +
+                      TargetDescription(report.outcome.target) + "). Check:");
+      lines.push_back("  - is " + report.path + " the firmware for this controller?");
+      lines.push_back("  - the cable: plugged in at both ends, on the port given?");
+      lines.push_back("  - the machine: switched on and in update mode?");
+      return lines;
+    case FlashOutcome::UnexpectedAnswer:
+      lines.push_back(WhereItStopped(position));
+      lines.push_back("the machine did not answer \"" +
+                      std::string(report.info ? report.info->readyAnswer : "", 6) + "\" to \"" +
+                      request + "\": is " + report.path + " the firmware for this controller?");
+      return lines;
+    case FlashOutcome::EraseError:
+      lines.push_back(
+          "the machine could not erase the controller: flash it again; if the error comes "
+          "again, have the controller checked");
+      return lines;
+    case FlashOutcome::WriteError:
+      lines.push_back(WhereItStopped(position));
+      lines.push_back("the serial port refused to send: is the adapter still plugged in?");
+      return lines;
+    case FlashOutcome::NoAnswerWhileFlashing:
+    case FlashOutcome::ErrorWhileFlashing:
+    case FlashOutcome::NoAnswerAfterFlashing:
+      lines.push_back(WhereItStopped(position));
+      return lines;
+    case FlashOutcome::CrcError:
+      lines.push_back(
+          "all blocks were written, but the machine's check of them failed: the "
+          "data arrived damaged; flash it again");
+      return lines;
+    case FlashOutcome::NoSuccess:
+      lines.push_back(
+          "all blocks were written, but the machine did not report success: flash "
+          "it again");
+      return lines;
+  }
+  return lines;
+}
+
+}  // namespace loadwing::cli
