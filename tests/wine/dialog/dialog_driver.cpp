@@ -204,7 +204,7 @@ HWND FindOpenDialog() {
       [&] {
         search.found = nullptr;
         EnumWindows(
-            [](HWND hwnd, LPARAM param) -> BOOL {
+            [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
               auto* s = reinterpret_cast<Search*>(param);
               char name[32] = {};
               GetClassNameA(hwnd, name, sizeof name);
@@ -227,7 +227,7 @@ HWND FindFileNameEdit(HWND open) {
   HWND found = nullptr;
   EnumChildWindows(
       open,
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         char name[32] = {};
         GetClassNameA(hwnd, name, sizeof name);
         if (lstrcmpiA(name, "Edit") != 0) return TRUE;

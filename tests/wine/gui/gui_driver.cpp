@@ -104,7 +104,7 @@ HWND FindDialog() {
   if (dialog == nullptr) {
     // Tell what there is instead, so a failure in CI can be understood.
     EnumWindows(
-        [](HWND hwnd, LPARAM) -> BOOL {
+        [](HWND hwnd, LPARAM) CALLBACK -> BOOL {
           char text[128] = {};
           GetWindowTextA(hwnd, text, sizeof(text));
           std::printf("  top-level window %p \"%s\" class %s%s\n", static_cast<void*>(hwnd), text,
@@ -357,7 +357,7 @@ HWND FindOpenDialog(HWND owner) {
   WaitFor([&] {
     search.found = nullptr;
     EnumWindows(
-        [](HWND hwnd, LPARAM param) -> BOOL {
+        [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
           auto* s = reinterpret_cast<Search*>(param);
           char name[32] = {};
           GetClassNameA(hwnd, name, sizeof(name));
@@ -381,7 +381,7 @@ HWND FindFileNameEdit(HWND openDialog) {
   } search{nullptr};
   EnumChildWindows(
       openDialog,
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         char name[32] = {};
         GetClassNameA(hwnd, name, sizeof(name));
         if (lstrcmpiA(name, "Edit") != 0) return TRUE;
