@@ -36,7 +36,10 @@ cp /etc/resolv.conf "$trial/etc/resolv.conf"
 mounted=()
 cleanup() {
   local i
-  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do umount "${mounted[i]}" || true; done
+  # A program of the trial may take a moment to let go of /dev; then it is detached lazily.
+  for ((i = ${#mounted[@]} - 1; i >= 0; i--)); do
+    umount "${mounted[i]}" 2>/dev/null || { sleep 3; umount "${mounted[i]}"; } || umount -l "${mounted[i]}"
+  done
   [ $keep = 1 ] || rm -rf "$trial"
 }
 trap cleanup EXIT

@@ -41,7 +41,7 @@ inline HWND FindOpenDialog(HWND owner, DWORD timeoutMs = kDefaultWaitMs) {
       [&] {
         search.found = nullptr;
         EnumWindows(
-            [](HWND hwnd, LPARAM param) -> BOOL {
+            [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
               auto* s = reinterpret_cast<Search*>(param);
               if (GetWindow(hwnd, GW_OWNER) == s->owner && IsWindowVisible(hwnd) &&
                   ClassOf(hwnd) == "#32770") {
@@ -62,7 +62,7 @@ inline HWND FindFileNameEdit(HWND openDialog) {
   HWND found = nullptr;
   EnumChildWindows(
       openDialog,
-      [](HWND hwnd, LPARAM param) -> BOOL {
+      [](HWND hwnd, LPARAM param) CALLBACK -> BOOL {
         if (lstrcmpiA(ClassOf(hwnd).c_str(), "Edit") != 0) return TRUE;
         for (HWND up = GetParent(hwnd); up != nullptr; up = GetParent(up)) {
           if (GetDlgCtrlID(up) == kOpenFileNameCombo) {

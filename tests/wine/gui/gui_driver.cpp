@@ -91,7 +91,7 @@ HWND FindDialog() {
   if (dialog == nullptr) {
     // Tell what there is instead, so a failure in CI can be understood.
     EnumWindows(
-        [](HWND hwnd, LPARAM) -> BOOL {
+        [](HWND hwnd, LPARAM) CALLBACK -> BOOL {
           char text[128] = {};
           GetWindowTextA(hwnd, text, sizeof(text));
           std::printf("  top-level window %p \"%s\" class %s%s\n", static_cast<void*>(hwnd), text,
