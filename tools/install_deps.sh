@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ clang llvm pkg-config clang-format
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev libftdi1-dev
+  libcli11-dev libftdi1-dev libssl-dev nlohmann-json3-dev libtomlplusplus-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   wine wine64 xvfb xauth x11-apps x11-utils imagemagick
   socat srecord python3 file
