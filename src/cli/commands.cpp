@@ -1,34 +1,43 @@
 #include "cli/commands.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <system_error>
+#include <vector>
 
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
+#include "cli/flash_session.h"
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
-#include "flash/flash_transfer.h"
-#include "link/connection.h"
-#include "link/link_io.h"
-#include "link/serial_connect.h"
-#include "link/usb_link.h"
+#include "core/sha256.h"
 
 namespace loadwing::cli {
 
 namespace {
 
-// The cable's line settings: 38400 baud, no parity, one stop bit, 8 data bits.
-constexpr std::uint32_t kCableBaud = 38400;
-constexpr std::uint8_t kParityNone = 0;
-constexpr std::uint8_t kOneStopBit = 0;
-constexpr std::uint8_t kEightBits = 8;
-
 void WarnAboutAddressRecords(const FirmwareReport& report, std::ostream& err) {
   if (auto warning = AddressRecordWarning(report)) err << "loadwing: " << *warning << std::endl;
+}
+
+// The warnings about report, and what stands against flashing it, joined; nothing when all is
+// well.
+std::optional<std::string> FirmwareRefusal(const FirmwareReport& report,
+                                           const std::string& expectedSha256, bool strict,
+                                           std::ostream& err) {
+  if (!strict) {
+    if (auto warning = BytesBeyondWarning(report)) err << "loadwing: " << *warning << std::endl;
+  }
+  const std::vector<std::string> problems = FirmwareProblems(report, expectedSha256, strict);
+  if (problems.empty()) return std::nullopt;
+  std::string text;
+  for (const std::string& problem : problems) text += (text.empty() ? "" : "; ") + problem;
+  return text;
 }
 
 // Writes the bytes beside the destination first and renames them into place, so that a failed
@@ -101,9 +110,13 @@ int RunPorts(bool json, std::ostream& out, std::ostream& /*err*/) {
   return kExitCompleted;
 }
 
-int RunInfo(const std::string& file, bool json, std::ostream& out, std::ostream& err) {
+int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out, std::ostream& err) {
   const FirmwareReport report = LoadFirmwareReport(file);
   WarnAboutAddressRecords(report, err);
+  if (const auto refusal = FirmwareRefusal(report, "", strict, err)) {
+    err << "loadwing: " << *refusal << std::endl;
+    return kExitBadFirmware;
+  }
   if (json) {
     out << FormatInfoJson(report) << std::endl;
   } else {
@@ -132,15 +145,24 @@ int RunDecode(const std::string& file, const std::string& output, bool full, std
 }
 
 int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) {
+  if (!options.expectSha256.empty() && !IsSha256Text(options.expectSha256)) {
+    err << "loadwing: --expect-sha256 takes 64 hexadecimal digits" << std::endl;
+    return kExitUsage;
+  }
   const FirmwareReport report = LoadFirmwareReport(options.file);
   WarnAboutAddressRecords(report, err);
-  if (!report.loaded()) {
+  const auto refuse = [&](const char* outcome, const std::string& status) {
     if (options.json) {
-      out << ResultEvent("bad-firmware", kExitBadFirmware, report.outcome.statusText) << std::endl;
+      out << ResultEvent(outcome, kExitBadFirmware, status) << std::endl;
     } else {
-      out << report.outcome.statusText << std::endl;
+      out << status << std::endl;
     }
     return kExitBadFirmware;
+  };
+  if (!report.loaded()) return refuse("bad-firmware", report.outcome.statusText);
+  if (const auto refusal = FirmwareRefusal(report, options.expectSha256, options.strict, err)) {
+    err << "loadwing: " << *refusal << "; nothing sent" << std::endl;
+    return refuse("refused", report.outcome.statusText);
   }
 
   const auto mode = options.json          ? TerminalStatusView::Mode::Json
@@ -150,14 +172,10 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
   view.SetStatusText(report.outcome.statusText);
   view.RefreshFields();
 
-  // Declared before the links so that they outlive them: the port closes before the machine.
-  std::unique_ptr<SimulatedMachine> machine;
-  const std::unique_ptr<SerialPort> serial = MakeSerialPort();
-  const std::unique_ptr<D2xx> d2xx = MakeD2xx();
-  UsbLink cable(*d2xx);
-  ConnectionId connectionId = kNoConnection;
-
-  const auto noLink = [&](const std::string& why) {
+  MachineLink link;
+  std::string why;
+  if (!link.Open(LinkOptions{options.port, options.usb, options.sim, options.simClockScale}, view,
+                 options.json, err, why)) {
     view.Finish();
     if (!why.empty()) err << "loadwing: " << why << std::endl;
     if (options.json) {
@@ -166,49 +184,18 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
       out << TerminalText(view.StatusText()) << std::endl;
     }
     return kExitNoLink;
-  };
-
-  if (options.usb) {
-    if (!cable.OpenByDescription(kUsbCableDescription, kCableBaud, kParityNone, kOneStopBit,
-                                 kEightBits)) {
-      cable.Close();
-      view.SetStatus("USB: connect error");
-      return noLink("no FTDI cable described \"" + std::string(kUsbCableDescription) +
-                    "\" could be opened (attached? driver or permissions?)");
-    }
-    connectionId = kUsbConnection;
-    view.SetStatus("USB: connected");
-  } else {
-    ResolvedPort port;
-    if (options.port == kSimPort) {
-      std::string error;
-      machine = StartSimulatedMachine(options.sim, error);
-      if (!machine) return noLink(error);
-      port.devicePath = machine->DevicePath();
-      port.label = port.devicePath;
-      if (!options.json) err << "loadwing: simulated machine on " << port.devicePath << std::endl;
-    } else {
-      port = ResolveSerialPort(options.port);
-      if (!port.error.empty()) return noLink(port.error);
-    }
-    if (const auto failure = OpenConfiguredSerial(*serial, port.devicePath)) {
-      view.SetStatus(*failure);
-      return noLink("cannot use " + port.label +
-                    (*failure == "COM: invalid handle"
-                         ? " (missing, used by another program, or no permission)"
-                         : ""));
-    }
-    connectionId = SerialConnection(port.portNumber);
-    view.SetStatus(port.label + " connected");
   }
 
-  SessionClock clock(options.port == kSimPort ? options.simClockScale : 1.0);
-  LinkIo link(connectionId, *serial, cable, view, clock);
+  TransferWatch watch(view);
+  FlashRecordEntry entry = NewRecordEntry(report, link, std::time(nullptr));
   FlashOutcome outcome = FlashOutcome::NotStarted;
   try {
-    outcome = FlashTransfer(*report.image, link, view, clock);
+    outcome = link.Transfer(report, view, watch);
   } catch (const Interrupted&) {
     view.Finish();
+    watch.Recorder().Finish(FlashOutcome::NotStarted, view.StatusText(), entry);
+    entry.outcome = "interrupted";
+    AppendToFlashRecord(entry, err);
     err << "loadwing: interrupted; the transfer was stopped before its end, so the controller "
            "may hold incomplete firmware: flash it again"
         << std::endl;
@@ -216,6 +203,8 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
     return kExitInterrupted;
   }
   view.Finish();
+  watch.Recorder().Finish(outcome, view.StatusText(), entry);
+  AppendToFlashRecord(entry, err);
 
   const ExitCode code = ExitCodeFor(outcome);
   if (options.json) {
@@ -226,6 +215,9 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
                .Add("status", view.StatusText())
                .Add("target", TargetName(report.outcome.target))
                .Add("bytes", report.imageSize)
+               .Add("fileSha256", report.fileSha256)
+               .Add("sentSha256", report.sentSha256)
+               .Add("bytesBeyond", report.bytesBeyond)
                .str()
         << std::endl;
   } else if (options.finalOnOut) {
