@@ -11,6 +11,8 @@ case_name="$1"
 work="$WORK_DIR/$case_name"
 rm -rf "$work" && mkdir -p "$work"
 cd "$work" || exit 1
+# Each case keeps a flash record of its own, never the user's.
+export XDG_STATE_HOME="$work/state"
 
 failures=0
 fail() {
