@@ -9,7 +9,8 @@
 # Several jobs may be named; "test" is the default. Idempotent: what is installed is left alone.
 set -euo pipefail
 
-build=(cmake ninja-build g++ pkg-config libcli11-dev libftdi1-dev)
+build=(cmake ninja-build g++ pkg-config libcli11-dev libftdi1-dev
+  libssl-dev nlohmann-json3-dev libtomlplusplus-dev)
 release=("${build[@]}"
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686 python3

@@ -82,7 +82,39 @@ void MainDialog::OnSelectFirmware() {
 
 FlashOutcome MainDialog::FlashTransfer() {
   LinkIo link(connectionId, platform_.serial, usbCable, *this, platform_.clock);
-  return loadwing::FlashTransfer(platform_.image, link, *this, platform_.clock);
+  Clock& clock = platform_.clock;
+  // The dialog's clock counts whole seconds, and so do its phases in the record.
+  TransferRecorder recorder([&clock] { return static_cast<double>(clock.Now()); });
+  const std::int64_t started = clock.Now();
+  const FlashOutcome outcome =
+      loadwing::FlashTransfer(platform_.image, link, *this, clock, recorder);
+  if (outcome != FlashOutcome::NotStarted) RecordTransfer(recorder, outcome, started);
+  return outcome;
+}
+
+void MainDialog::RecordTransfer(TransferRecorder& recorder, FlashOutcome outcome,
+                                std::int64_t started) {
+  if (platform_.record == nullptr) return;
+  FlashRecordEntry entry;
+  entry.time = UtcTimeText(started);
+  entry.program = kDialogProgramName;
+  entry.version = LOADWING_VERSION;
+  switch (KindOf(connectionId)) {
+    case LinkKind::Serial:
+      entry.link = "COM" + std::to_string(connectionId & 0xFF);
+      break;
+    case LinkKind::Usb:
+      entry.link = "USB cable";
+      break;
+    default:
+      entry.link = "none";
+  }
+  entry.file = firmwarePath;
+  const auto fileBytes = ReadWholeFile(firmwarePath);
+  DescribeFirmware(platform_.image, fileBytes ? &*fileBytes : nullptr, entry);
+  recorder.Finish(outcome, statusText, entry);
+  std::string ignored;
+  platform_.record->Append(entry, ignored);
 }
 
 bool MainDialog::OnInitDialog() {

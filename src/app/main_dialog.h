@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/dialog_window.h"
+#include "app/flash_record.h"
 #include "app/settings_store.h"
 #include "core/clock.h"
 #include "core/status_view.h"
@@ -26,7 +27,12 @@ struct MainDialogPlatform {
   SettingsStore& settings;
   Clock& clock;
   FirmwareImage& image;
+  // Where every transfer is recorded; none: not recorded. A record that cannot be written is
+  // ignored: the dialog's screen never changes for it.
+  FlashRecord* record = nullptr;
 };
+
+inline constexpr const char* kDialogProgramName = "loadwing dialog";
 
 inline constexpr const char* kComSettingName = "COMSetting";
 inline constexpr std::uintptr_t kStartupTimerId = 1;
@@ -66,6 +72,9 @@ class MainDialog final : public StatusView {
   void ProbeUsb();
   void ConnectSerial();
   void ConnectUsb();
+
+  // Appends the transfer just ended to the flash record, if there is one.
+  void RecordTransfer(TransferRecorder& recorder, FlashOutcome outcome, std::int64_t started);
 
   // --- Data exchange of the two texts.
   void RefreshFields() override;

@@ -1,22 +1,21 @@
 #include "cli/commands.h"
 
 #include <cstdio>
+#include <ctime>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "cli/advice.h"
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
-#include "cli/interrupt.h"
+#include "cli/flash_session.h"
 #include "cli/json.h"
 #include "cli/output_file.h"
-#include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
+#include "core/sha256.h"
 #include "flash/flash_transfer.h"
-#include "link/connection.h"
-#include "link/link_connect.h"
-#include "link/link_io.h"
-#include "link/usb_link.h"
 
 namespace loadwing::cli {
 
@@ -31,14 +30,19 @@ void AdviseOnLoadFailure(const FirmwareReport& report, std::ostream& err) {
   if (!advice.empty()) err << "loadwing: " << advice << std::endl;
 }
 
-// The names of the ports there are, for a port that was not found.
-std::string PortsThereAre() {
-  std::string names;
-  for (const PortEntry& port : ListPorts()) {
-    if (!names.empty()) names += ", ";
-    names += port.usbCable ? std::string("--usb") : port.name;
+// What stands against flashing report, joined; nothing when all is well. Bytes the transfer
+// would leave out are a warning, or with strict a problem.
+std::optional<std::string> FirmwareRefusal(const FirmwareReport& report,
+                                           const std::string& expectedSha256, bool strict,
+                                           const std::function<void(const std::string&)>& warn) {
+  if (!strict) {
+    if (auto warning = BytesBeyondWarning(report)) warn(*warning);
   }
-  return names.empty() ? "no serial port or cable was found here" : "the ports there are: " + names;
+  const std::vector<std::string> problems = FirmwareProblems(report, expectedSha256, strict);
+  if (problems.empty()) return std::nullopt;
+  std::string text;
+  for (const std::string& problem : problems) text += (text.empty() ? "" : "; ") + problem;
+  return text;
 }
 
 // Everything flash says besides the status lines: on err as text, or as JSON events on out, so
@@ -75,6 +79,9 @@ class FlashReporter {
         .Add("target", TargetName(report.outcome.target))
         .Add("bytes", report.imageSize);
     if (position != nullptr) json.Add("blocksWritten", position->blocksAcknowledged);
+    json.Add("fileSha256", report.fileSha256)
+        .Add("sentSha256", report.sentSha256)
+        .Add("bytesBeyond", report.bytesBeyond);
     out_ << json.str() << std::endl;
   }
 
@@ -95,70 +102,6 @@ std::string CheckSimOptions(const FlashOptions& options, const FirmwareReport& r
   std::string error = beyond(options.sim.refuseBlock, "--sim-refuse-block");
   if (error.empty()) error = beyond(options.sim.silentBlock, "--sim-silent-block");
   return error;
-}
-
-// The open link of one flash run; declared so that the port closes before the machine stops.
-struct FlashLink {
-  std::unique_ptr<SimulatedMachine> machine;
-  std::unique_ptr<SerialPort> serial = MakeSerialPort();
-  std::unique_ptr<D2xx> d2xx = MakeD2xx();
-  UsbLink cable{*d2xx};
-  ConnectionId connectionId = kNoConnection;
-};
-
-// Opens the link options name; on failure the status line holds the link's text and why lists
-// what went wrong and what to do.
-LinkError OpenFlashLink(const FlashOptions& options, FlashLink& link, StatusView& view,
-                        FlashReporter& reporter, std::vector<std::string>& why) {
-  if (options.usb) {
-    const LinkError error = ConnectUsbCable(link.cable);
-    if (error != LinkError::None) {
-      view.SetStatus(LinkErrorText(error));
-      why.push_back("no FTDI cable described \"" + std::string(kUsbCableDescription) +
-                    "\" could be opened");
-#ifdef _WIN32
-      why.push_back("is it plugged in, and is FTDI's D2XX driver (FTD2XX.dll) installed?");
-#else
-      why.push_back(
-          "is it plugged in? libftdi needs the kernel's ftdi_sio driver unbound and "
-          "access to the USB device (a udev rule for vendor 0403)");
-#endif
-      return error;
-    }
-    link.connectionId = kUsbConnection;
-    view.SetStatus("USB: connected");
-    return LinkError::None;
-  }
-  ResolvedPort port;
-  if (options.port == kSimPort) {
-    std::string error;
-    link.machine = StartSimulatedMachine(options.sim, error);
-    if (!link.machine) {
-      why.push_back(error);
-      return LinkError::InvalidHandle;
-    }
-    port.devicePath = link.machine->DevicePath();
-    port.label = port.devicePath;
-    reporter.Event("message", "simulated machine on " + port.devicePath);
-  } else {
-    port = ResolveSerialPort(options.port);
-    if (!port.error.empty()) {
-      why.push_back(port.error);
-      if (port.notFound) why.push_back(PortsThereAre());
-      return LinkError::InvalidHandle;
-    }
-  }
-  const LinkError error = ConnectSerialPort(*link.serial, port.devicePath);
-  if (error != LinkError::None) {
-    view.SetStatus(LinkErrorText(error));
-    bool notFound = false;
-    for (const std::string& line : DescribePortFailure(port, error, notFound)) why.push_back(line);
-    if (notFound) why.push_back(PortsThereAre());
-    return error;
-  }
-  link.connectionId = SerialConnection(port.portNumber);
-  view.SetStatus(port.label + " connected");
-  return LinkError::None;
 }
 
 }  // namespace
@@ -195,16 +138,23 @@ int RunPorts(bool json, std::ostream& out, std::ostream& /*err*/) {
   return kExitCompleted;
 }
 
-int RunInfo(const std::string& file, bool json, std::ostream& out, std::ostream& err) {
+int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out, std::ostream& err) {
   const FirmwareReport report = LoadFirmwareReport(file);
+  // With --json the warnings are the object's fields and err stays quiet.
+  const auto warn = [&](const std::string& text) {
+    if (!json) err << "loadwing: " << text << std::endl;
+  };
+  const std::optional<std::string> refusal =
+      report.loaded() ? FirmwareRefusal(report, "", strict, warn) : std::nullopt;
   if (json) {
     out << FormatInfoJson(report) << std::endl;
   } else {
     WarnAboutAddressRecords(report, err);
     out << FormatInfoText(report) << std::flush;
     AdviseOnLoadFailure(report, err);
+    if (refusal) err << "loadwing: " << *refusal << std::endl;
   }
-  return report.loaded() ? kExitCompleted : kExitBadFirmware;
+  return report.loaded() && !refusal ? kExitCompleted : kExitBadFirmware;
 }
 
 int RunDecode(const std::string& file, const std::string& output, bool full, std::ostream& out,
@@ -248,6 +198,10 @@ int RunDecode(const std::string& file, const std::string& output, bool full, std
 
 int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) {
   FlashReporter reporter(options, out, err);
+  if (!options.expectSha256.empty() && !IsSha256Text(options.expectSha256)) {
+    err << "loadwing: --expect-sha256 takes 64 hexadecimal digits" << std::endl;
+    return kExitUsage;
+  }
   const FirmwareReport report = LoadFirmwareReport(options.file);
   if (auto warning = AddressRecordWarning(report)) reporter.Event("warning", *warning);
   if (!report.loaded()) {
@@ -255,6 +209,13 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
     if (!advice.empty()) reporter.Event("hint", advice);
     if (!options.json) out << report.outcome.statusText << std::endl;
     reporter.Result("bad-firmware", kExitBadFirmware, report.outcome.statusText, report, nullptr);
+    return kExitBadFirmware;
+  }
+  const auto warn = [&](const std::string& text) { reporter.Event("warning", text); };
+  if (const auto refusal = FirmwareRefusal(report, options.expectSha256, options.strict, warn)) {
+    reporter.Event("error", *refusal + "; nothing sent");
+    if (!options.json) out << report.outcome.statusText << std::endl;
+    reporter.Result("refused", kExitBadFirmware, report.outcome.statusText, report, nullptr);
     return kExitBadFirmware;
   }
   if (const std::string error = CheckSimOptions(options, report); !error.empty()) {
@@ -269,9 +230,11 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
   view.SetStatusText(report.outcome.statusText);
   view.RefreshFields();
 
-  FlashLink link;
+  MachineLink link;
   std::vector<std::string> why;
-  const LinkError linkError = OpenFlashLink(options, link, view, reporter, why);
+  const LinkError linkError = link.Open(
+      LinkOptions{options.port, options.usb, options.sim, options.simClockScale}, view, why);
+  if (!link.Note().empty()) reporter.Event("message", link.Note());
   if (linkError != LinkError::None) {
     view.Finish();
     reporter.Hints(why);
@@ -282,12 +245,14 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
     return ExitCodeFor(linkError);
   }
 
-  SessionClock clock(options.port == kSimPort ? options.simClockScale : 1.0);
-  LinkIo io(link.connectionId, *link.serial, link.cable, view, clock, &InterruptToken());
+  TransferWatch watch(view);
+  FlashRecordEntry entry = NewRecordEntry(report, link, std::time(nullptr));
   FlashPosition position;
   view.Follow(&position);
-  const FlashOutcome outcome = FlashTransfer(*report.image, io, view, clock, &position);
+  const FlashOutcome outcome = link.Transfer(report, view, watch, &position);
   view.Finish();
+  watch.Recorder().Finish(outcome, view.StatusText(), entry);
+  AppendToFlashRecord(entry, [&](const std::string& text) { reporter.Event("warning", text); });
   reporter.Hints(TransferAdvice(outcome, position, report));
   const ExitCode code = ExitCodeFor(outcome);
   reporter.Result(OutcomeName(outcome), code,

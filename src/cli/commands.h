@@ -3,6 +3,7 @@
 #include <string>
 
 #include "cli/cli_platform.h"
+#include "cli/flash_session.h"
 
 namespace loadwing::cli {
 
@@ -11,7 +12,8 @@ namespace loadwing::cli {
 
 int RunPorts(bool json, std::ostream& out, std::ostream& err);
 
-int RunInfo(const std::string& file, bool json, std::ostream& out, std::ostream& err);
+// strict: bytes of the file that a transfer would not send are an error (exit 2).
+int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out, std::ostream& err);
 
 int RunDecode(const std::string& file, const std::string& output, bool full, std::ostream& out,
               std::ostream& err);
@@ -27,9 +29,11 @@ struct FlashOptions {
   bool finalOnOut = true;
   SimOptions sim;
   double simClockScale = 1.0;
+  // Refuse, before the link is opened, a file whose SHA-256 is not this (64 hex digits).
+  std::string expectSha256;
+  // Refuse a file holding bytes a transfer would not send; otherwise a warning.
+  bool strict = false;
 };
-
-inline constexpr const char* kSimPort = "sim";
 
 int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err);
 

@@ -48,33 +48,7 @@ ExitCode ExitCodeFor(LinkError error) {
 }
 
 const char* OutcomeName(FlashOutcome outcome) {
-  switch (outcome) {
-    case FlashOutcome::NotStarted:
-      return "not-started";
-    case FlashOutcome::Completed:
-      return "completed";
-    case FlashOutcome::NoAnswer:
-      return "no-answer";
-    case FlashOutcome::UnexpectedAnswer:
-      return "unexpected-answer";
-    case FlashOutcome::EraseError:
-      return "erase-error";
-    case FlashOutcome::WriteError:
-      return "write-error";
-    case FlashOutcome::NoAnswerWhileFlashing:
-      return "no-answer-while-flashing";
-    case FlashOutcome::ErrorWhileFlashing:
-      return "error-while-flashing";
-    case FlashOutcome::NoAnswerAfterFlashing:
-      return "no-answer-after-flashing";
-    case FlashOutcome::CrcError:
-      return "check-failed";
-    case FlashOutcome::NoSuccess:
-      return "no-success";
-    case FlashOutcome::Cancelled:
-      return "interrupted";
-  }
-  return "unknown";
+  return FlashOutcomeName(outcome);
 }
 
 }  // namespace loadwing::cli

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "app/flash_record.h"
 #include "cli/advice.h"
 #include "cli/json.h"
+#include "core/sha256.h"
 #include "flash/check_byte.h"
 
 namespace loadwing::cli {
@@ -16,14 +18,6 @@ std::string Hex2(std::uint8_t value) {
   return text;
 }
 
-int ModuleNumber(FirmwareTarget target) {
-  return static_cast<int>(target) - static_cast<int>(FirmwareTarget::Module0);
-}
-
-bool IsModule(FirmwareTarget target) {
-  return target >= FirmwareTarget::Module0 && target <= FirmwareTarget::Module7;
-}
-
 }  // namespace
 
 FirmwareReport LoadFirmwareReport(const std::string& path) {
@@ -31,12 +25,21 @@ FirmwareReport LoadFirmwareReport(const std::string& path) {
   report.path = path;
   report.image = std::make_unique<FirmwareImage>();
   report.intelHex = !IsSRecordFile(path);
-  report.outcome =
-      LoadFirmwareFile(path, *report.image, PlatformFirmwareFileSystem(), &report.hexStatistics);
+  ImageCoverage coverage;
+  report.outcome = LoadFirmwareFile(path, *report.image, PlatformFirmwareFileSystem(),
+                                    &report.hexStatistics, &coverage);
   report.info = FindFlashTargetInfo(report.outcome.target);
+  if (const auto bytes = ReadWholeFile(path)) {
+    if (auto digest = Sha256Of(bytes->data(), bytes->size()))
+      report.fileSha256 = Sha256Hex(*digest);
+  }
   if (report.info != nullptr) {
     report.imageSize = report.info->imageSize;
     report.blocks = report.imageSize / 256;
+    report.bytesBeyond = coverage.CountFrom(report.imageSize);
+    if (auto digest = Sha256Of(report.image->data.data(), report.imageSize)) {
+      report.sentSha256 = Sha256Hex(*digest);
+    }
   }
   return report;
 }
@@ -45,34 +48,6 @@ std::uint8_t FirmwareCheckByte(const FirmwareReport& report) {
   ImageCheckByte check;
   check.Update(report.image->data.data(), report.imageSize);
   return check.value();
-}
-
-std::string TargetName(FirmwareTarget target) {
-  if (IsModule(target)) return "Module" + std::to_string(ModuleNumber(target));
-  switch (target) {
-    case FirmwareTarget::CanModule:
-      return "CanModule";
-    case FirmwareTarget::FanfolderCrossfolder:
-      return "FanfolderCrossfolder";
-    case FirmwareTarget::WebC:
-      return "WebC";
-    default:
-      return "None";
-  }
-}
-
-std::string TargetDescription(FirmwareTarget target) {
-  if (IsModule(target)) return "module " + std::to_string(ModuleNumber(target));
-  switch (target) {
-    case FirmwareTarget::CanModule:
-      return "CAN module";
-    case FirmwareTarget::FanfolderCrossfolder:
-      return "main controller (Fanfolder/Crossfolder)";
-    case FirmwareTarget::WebC:
-      return "WebC controller";
-    default:
-      return "none";
-  }
 }
 
 std::string FormatInfoText(const FirmwareReport& report) {
@@ -88,6 +63,7 @@ std::string FormatInfoText(const FirmwareReport& report) {
   line("format:", report.intelHex ? "Intel HEX" : "Motorola S-records");
   // The status text keeps its leading blank, exactly as the status line shows it.
   line("status:", "\"" + report.outcome.statusText + "\"");
+  if (!report.fileSha256.empty()) line("file sha256:", report.fileSha256);
   if (!report.loaded()) return text;
   const FirmwareTarget target = report.outcome.target;
   line("target:", TargetName(target) + " (" + std::to_string(static_cast<int>(target)) + ", " +
@@ -97,6 +73,8 @@ std::string FormatInfoText(const FirmwareReport& report) {
   line("bytes sent:", std::to_string(report.imageSize));
   line("blocks:", std::to_string(report.blocks) + " of 256 bytes");
   line("check byte:", Hex2(FirmwareCheckByte(report)));
+  line("sent sha256:", report.sentSha256);
+  line("not sent:", std::to_string(report.bytesBeyond) + " bytes of the file");
   return text;
 }
 
@@ -105,7 +83,8 @@ std::string FormatInfoJson(const FirmwareReport& report) {
   json.Add("file", report.path)
       .Add("format", report.intelHex ? "intel-hex" : "s-records")
       .Add("status", report.outcome.statusText)
-      .Add("loaded", report.loaded());
+      .Add("loaded", report.loaded())
+      .Add("fileSha256", report.fileSha256);
   if (report.loaded()) {
     const FirmwareTarget target = report.outcome.target;
     json.Add("target", TargetName(target))
@@ -114,7 +93,9 @@ std::string FormatInfoJson(const FirmwareReport& report) {
         .Add("readyAnswer", std::string_view(report.info->readyAnswer, 6))
         .Add("bytes", report.imageSize)
         .Add("blocks", report.blocks)
-        .Add("checkByte", Hex2(FirmwareCheckByte(report)));
+        .Add("checkByte", Hex2(FirmwareCheckByte(report)))
+        .Add("sentSha256", report.sentSha256)
+        .Add("bytesBeyond", report.bytesBeyond);
   }
   if (report.intelHex) {
     const IntelHexStatistics& s = report.hexStatistics;
@@ -132,6 +113,33 @@ std::string FormatInfoJson(const FirmwareReport& report) {
     json.Add("advice", advice);
   }
   return json.str();
+}
+
+std::vector<std::string> FirmwareProblems(const FirmwareReport& report,
+                                          std::string_view expectedSha256, bool strict) {
+  std::vector<std::string> problems;
+  if (!expectedSha256.empty()) {
+    if (report.fileSha256.empty()) {
+      problems.push_back(report.path + " could not be read for its SHA-256");
+    } else if (!SameSha256Text(expectedSha256, report.fileSha256)) {
+      problems.push_back(report.path + " has SHA-256 " + report.fileSha256 + ", not the expected " +
+                         std::string(expectedSha256));
+    }
+  }
+  if (strict && report.bytesBeyond > 0) {
+    problems.push_back(report.path + " holds " + std::to_string(report.bytesBeyond) +
+                       " data byte(s) beyond the " + std::to_string(report.imageSize) +
+                       " bytes a transfer sends (--strict)");
+  }
+  return problems;
+}
+
+std::optional<std::string> BytesBeyondWarning(const FirmwareReport& report) {
+  if (report.bytesBeyond == 0) return std::nullopt;
+  return "warning: " + report.path + " holds " + std::to_string(report.bytesBeyond) +
+         " data byte(s) beyond the first " + std::to_string(report.imageSize) +
+         " bytes, which are all a transfer to the " + TargetDescription(report.outcome.target) +
+         " sends; those bytes will not be flashed";
 }
 
 std::optional<std::string> AddressRecordWarning(const FirmwareReport& report) {

@@ -3,9 +3,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "firmware/firmware_image.h"
 #include "firmware/firmware_loader.h"
+#include "firmware/firmware_target_names.h"
 #include "firmware/record_decoders.h"
 #include "flash/flash_transfer.h"
 
@@ -21,6 +24,12 @@ struct FirmwareReport {
   std::uint32_t imageSize = 0;            // bytes a transfer sends
   std::uint32_t blocks = 0;
   std::unique_ptr<FirmwareImage> image;
+  // SHA-256 of the whole file and of the bytes a transfer sends; empty when unknown.
+  std::string fileSha256;
+  std::string sentSha256;
+  // Data bytes of the file a transfer leaves out: S2 data past the target's size, Intel HEX
+  // bytes above 0xFFFF.
+  std::uint32_t bytesBeyond = 0;
 
   bool loaded() const { return info != nullptr; }
 };
@@ -32,14 +41,17 @@ FirmwareReport LoadFirmwareReport(const std::string& path);
 // when asked for, since decoding a file does not need it.
 std::uint8_t FirmwareCheckByte(const FirmwareReport& report);
 
-// "Module3", "CanModule", "FanfolderCrossfolder", "WebC", "None".
-std::string TargetName(FirmwareTarget target);
-// What a person calls the controller: "module 3", "CAN module", "main controller", "WebC".
-std::string TargetDescription(FirmwareTarget target);
-
 // The info command's output, as text lines and as one JSON object.
 std::string FormatInfoText(const FirmwareReport& report);
 std::string FormatInfoJson(const FirmwareReport& report);
+
+// Why a loaded report must not be flashed: a SHA-256 other than expectedSha256 (when not empty),
+// and with strict any bytes a transfer would leave out. Empty when there is nothing against it.
+std::vector<std::string> FirmwareProblems(const FirmwareReport& report,
+                                          std::string_view expectedSha256, bool strict);
+
+// A warning when the file holds data that a transfer does not send.
+std::optional<std::string> BytesBeyondWarning(const FirmwareReport& report);
 
 // A warning when a loaded Intel HEX file holds address records (types 02 to 05 with a zero base,
 // or start addresses), which were skipped, or records of no known type, whose bytes are taken

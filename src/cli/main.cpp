@@ -7,7 +7,11 @@
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
+#include "cli/record_command.h"
+#include "cli/session_clock.h"
+#include "cli/sim_options.h"
 #include "cli/terminal.h"
+#include "cli/update_command.h"
 
 namespace {
 
@@ -39,6 +43,7 @@ int main(int argc, char** argv) {
   app.footer("Run '" LOADWING_CLI_NAME " help COMMAND' for the options of a command.");
 
   bool json = false;
+  bool strict = false;
 
   CLI::App* ports = app.add_subcommand("ports", "List the serial ports and the USB cable");
   AddVersionFlag(*ports);
@@ -89,44 +94,21 @@ int main(int argc, char** argv) {
   portOption->excludes(usbOption);
   flashCommand->add_flag("--json", flash.json, "Print one JSON event per line on stdout");
 
-  std::vector<CLI::Option*> simOptions;
-  const auto simGroup = "Simulated machine (with --port sim)";
-  simOptions.push_back(
-      flashCommand->add_option("--sim-baud", flash.sim.baud, "Pace the line at this baud rate")
-          ->group(simGroup)
-          ->check(CLI::Range(1u, 4000000u)));
-  simOptions.push_back(flashCommand
-                           ->add_option("--sim-clock-scale", flash.simClockScale,
-                                        "Let the time limits pass this many times faster")
-                           ->group(simGroup)
-                           ->check(CLI::Range(1.0, 1000.0)));
-  simOptions.push_back(
-      flashCommand->add_flag("--sim-silent", flash.sim.silent, "Never answer the request")
-          ->group(simGroup));
-  simOptions.push_back(flashCommand
-                           ->add_flag("--sim-erase-error", flash.sim.eraseError,
-                                      "Answer the request with an erase error")
-                           ->group(simGroup));
-  simOptions.push_back(flashCommand
-                           ->add_option("--sim-unexpected", flash.sim.unexpected,
-                                        "Answer every request with this text")
-                           ->group(simGroup));
-  simOptions.push_back(flashCommand
-                           ->add_option("--sim-refuse-block", flash.sim.refuseBlock,
-                                        "Refuse block K (0-based) with '0'")
-                           ->group(simGroup));
-  simOptions.push_back(flashCommand
-                           ->add_option("--sim-silent-block", flash.sim.silentBlock,
-                                        "Leave block K (0-based) unacknowledged")
-                           ->group(simGroup));
-  simOptions.push_back(flashCommand
-                           ->add_option("--sim-verdict", flash.sim.verdict,
-                                        "Answer the check byte with this text (e.g. CSFAIL)")
-                           ->group(simGroup));
-  simOptions.push_back(
-      flashCommand
-          ->add_flag("--sim-silent-verdict", flash.sim.silentVerdict, "Never answer the check byte")
-          ->group(simGroup));
+  const std::vector<CLI::Option*> simOptions =
+      AddSimOptions(*flashCommand, flash.sim, flash.simClockScale);
+  flashCommand->add_option("--expect-sha256", flash.expectSha256,
+                           "Refuse the file, before the link is opened, unless it has this "
+                           "SHA-256 (64 hex digits)");
+  flashCommand->add_flag("--strict", flash.strict,
+                         "Refuse a file holding bytes a transfer would not send");
+  info->add_flag("--strict", strict, "Bytes of the file a transfer would not send are an error");
+
+  RecordOptions record;
+  CLI::App* recordCommand = AddRecordCommand(app, record);
+  AddVersionFlag(*recordCommand);
+  UpdateOptions update;
+  CLI::App* updateCommand = AddUpdateCommand(app, update);
+  AddVersionFlag(*updateCommand);
 
   // Each answer the simulated machine gives can be set one way only (indices: the order above).
   const auto exclusive = [](std::initializer_list<CLI::Option*> options) {
@@ -163,9 +145,10 @@ int main(int argc, char** argv) {
   }
   // CLI11 would only say that a command is required; name the word it did not know.
   if (first[0] != '-' && first != "ports" && first != "info" && first != "decode" &&
-      first != "flash") {
+      first != "flash" && first != "update" && first != "record") {
     std::cerr << LOADWING_CLI_NAME ": unknown command '" << argv[1]
-              << "' (commands: ports, info, decode, flash)\nRun with --help for more information."
+              << "' (commands: ports, info, decode, flash, update, record)\nRun with --help for "
+                 "more information."
               << std::endl;
     return kExitUsage;
   }
@@ -188,7 +171,7 @@ int main(int argc, char** argv) {
   }
 
   if (*ports) return RunPorts(json, std::cout, std::cerr);
-  if (*info) return RunInfo(file, json, std::cout, std::cerr);
+  if (*info) return RunInfo(file, json, strict, std::cout, std::cerr);
   if (*decode && output == "-" && StreamIsTerminal(stdout)) {
     std::cerr << LOADWING_CLI_NAME
         ": not writing a binary image to the terminal; redirect "
@@ -196,6 +179,7 @@ int main(int argc, char** argv) {
               << std::endl;
     return kExitUsage;
   }
+  if (*recordCommand) return RunRecord(record, std::cout, std::cerr);
   if (*decode) return RunDecode(file, output, full, std::cout, std::cerr);
 
   InstallInterruptHandlers();
@@ -204,5 +188,9 @@ int main(int argc, char** argv) {
   // Where err shows on the same terminal, or lands in the same file, the final status is there.
   flash.finalOnOut =
       !(errIsTerminal && StreamIsTerminal(stdout)) && !StreamsShareFile(stdout, stderr);
+  if (*updateCommand) {
+    update.progressBar = errIsTerminal;
+    return RunUpdate(update, std::cout, std::cerr);
+  }
   return RunFlash(flash, std::cout, std::cerr);
 }

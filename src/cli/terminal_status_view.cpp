@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 
 #include "cli/json.h"
 
@@ -10,6 +11,10 @@ namespace loadwing::cli {
 namespace {
 
 constexpr int kBarWidth = 40;
+// The line: 38400 baud, 10 bits a byte; each block is a 257-byte frame and a 1-byte answer.
+constexpr double kLineBaud = 38400;
+constexpr double kLineBytesPerBlock = 258;
+constexpr double kImageBytesPerBlock = 256;
 
 std::int64_t SteadyMillis() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -120,7 +125,9 @@ void TerminalStatusView::SetProgressPos(std::int32_t rawPos) {
       const int quarter = static_cast<int>(std::min<std::int64_t>(4, pos * 4LL / max_));
       if (quarter > lastQuarter_) {
         lastQuarter_ = quarter;
-        err_ << "  progress " << pos << "/" << max_ << Label() << std::endl;
+        err_ << "  progress " << pos << "/" << max_ << Label();
+        if (rate_.known) err_ << " (" << RateText().substr(1) << ")";
+        err_ << std::endl;
       }
       break;
     }
@@ -135,6 +142,11 @@ void TerminalStatusView::SetProgressPos(std::int32_t rawPos) {
       event.Add("event", "progress");
       if (position_ != nullptr) event.Add("stage", StageName());
       event.Add("pos", static_cast<std::int64_t>(pos)).Add("max", static_cast<std::int64_t>(max_));
+      if (rate_.known) {
+        event.Add("bytesPerSecond", static_cast<std::int64_t>(rate_.bytesPerSecond + 0.5))
+            .Add("secondsLeft", static_cast<std::int64_t>(rate_.secondsLeft + 0.5))
+            .Add("linePercent", static_cast<std::int64_t>(rate_.lineShare * 100 + 0.5));
+      }
       out_ << event.str() << std::endl;
       progressSent_ = true;
       lastSentPos_ = pos;
@@ -150,7 +162,7 @@ void TerminalStatusView::DrawBar() {
   const int filled = static_cast<int>(pos * kBarWidth / max);
   err_ << "\r  [" << std::string(static_cast<std::size_t>(filled), '#')
        << std::string(static_cast<std::size_t>(kBarWidth - filled), '.') << "] " << pos << "/"
-       << max << Label() << "\x1b[K" << std::flush;
+       << max << Label() << RateText() << "\x1b[K" << std::flush;
   barVisible_ = true;
 }
 
@@ -160,7 +172,32 @@ void TerminalStatusView::ClearBar() {
   barVisible_ = false;
 }
 
+void TerminalStatusView::StartBlockRate() {
+  rate_ = {};
+  rateStartMs_ = millis_();
+}
+
+void TerminalStatusView::NoteBlocks(std::uint32_t acknowledged, std::uint32_t blocks) {
+  if (rateStartMs_ < 0) return;
+  const double seconds = static_cast<double>(millis_() - rateStartMs_) / 1000.0;
+  if (seconds <= 0 || acknowledged == 0) return;
+  rate_.known = true;
+  rate_.bytesPerSecond = acknowledged * kImageBytesPerBlock / seconds;
+  rate_.secondsLeft = (blocks > acknowledged ? blocks - acknowledged : 0) * seconds / acknowledged;
+  rate_.lineShare = acknowledged * kLineBytesPerBlock * 10 / (seconds * kLineBaud);
+}
+
+std::string TerminalStatusView::RateText() const {
+  if (!rate_.known) return {};
+  char text[96];
+  std::snprintf(text, sizeof text, " %.0f B/s, %.0f s left, %.0f%% of 38400 baud",
+                rate_.bytesPerSecond, rate_.secondsLeft, rate_.lineShare * 100);
+  return text;
+}
+
 void TerminalStatusView::Finish() {
+  rate_ = {};
+  rateStartMs_ = -1;
   if (mode_ == Mode::Bar) ClearBar();
 }
 

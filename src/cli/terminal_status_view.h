@@ -42,6 +42,23 @@ class TerminalStatusView final : public StatusView {
   void EnableControls(bool) override {}
   void PumpMessages() override {}
 
+  // Speed of the block phase, so that a person can plan by it and a slow adapter shows itself:
+  // StartBlockRate when the blocks begin, NoteBlocks after each acknowledgement, EndBlockRate
+  // when they are over. While known, the figures go with every progress report.
+  void StartBlockRate();
+  void NoteBlocks(std::uint32_t acknowledged, std::uint32_t blocks);
+  void EndBlockRate() { rate_ = {}; }
+
+  struct BlockRate {
+    bool known = false;
+    double bytesPerSecond = 0;  // image bytes acknowledged per second
+    double secondsLeft = 0;     // at that speed
+    double lineShare = 0;       // of the line's 38400 baud (frame and acknowledgement, 10 bits)
+  };
+  const BlockRate& Rate() const { return rate_; }
+  // " 2950 B/s, 11 s left, 77% of 38400 baud", empty while not known.
+  std::string RateText() const;
+
   // Takes the bar off the screen and leaves the cursor at the start of an empty line, so that
   // whatever is printed next (a final text, an error, the shell prompt) starts cleanly.
   void Finish();
@@ -71,6 +88,8 @@ class TerminalStatusView final : public StatusView {
   std::int32_t lastSentPos_ = 0;
   std::int64_t lastSentAt_ = 0;
   const FlashPosition* position_ = nullptr;
+  std::int64_t rateStartMs_ = -1;
+  BlockRate rate_;
 };
 
 }  // namespace loadwing::cli

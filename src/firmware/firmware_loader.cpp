@@ -30,7 +30,7 @@ LoadOutcome RecogniseSRecordTarget(const FirmwareImage& image) {
 }
 
 LoadOutcome LoadSRecordFile(const std::string& path, FirmwareImage& image,
-                            FirmwareFileSystem& files) {
+                            FirmwareFileSystem& files, ImageCoverage* coverage) {
   std::unique_ptr<FirmwareFile> file = files.Open(path);
   if (!file) return Failure(" load firmware: can't open file, error 1");
   std::uint32_t sizeLow = 0;
@@ -51,7 +51,7 @@ LoadOutcome LoadSRecordFile(const std::string& path, FirmwareImage& image,
   // Zeros after the file's bytes: the text ends at the first of them.
   std::memset(text.get() + sizeLow, 0, kSRecordTextBufferSize - sizeLow);
 
-  switch (DecodeSRecords(text.get(), kSRecordTextBufferSize, image)) {
+  switch (DecodeSRecords(text.get(), kSRecordTextBufferSize, image, coverage)) {
     case DecodeResult::Complete:
       return RecogniseSRecordTarget(image);
     case DecodeResult::TextEnded:
@@ -65,10 +65,11 @@ LoadOutcome LoadSRecordFile(const std::string& path, FirmwareImage& image,
 }
 
 LoadOutcome LoadIntelHexFile(const std::string& path, FirmwareImage& image,
-                             FirmwareFileSystem& files, IntelHexStatistics* statistics) {
+                             FirmwareFileSystem& files, IntelHexStatistics* statistics,
+                             ImageCoverage* coverage) {
   const std::unique_ptr<std::istream> stream = files.OpenStream(path);
   if (!stream) return Failure(" load firmware: can't open file, error 1");
-  switch (DecodeIntelHex(*stream, image, statistics)) {
+  switch (DecodeIntelHex(*stream, image, statistics, coverage)) {
     case DecodeResult::Complete:
       return {FirmwareTarget::FanfolderCrossfolder, " firmware for Fanfolder/Crossfolder loaded"};
     case DecodeResult::ChecksumMismatch:
@@ -102,10 +103,12 @@ bool IsSRecordFile(const std::string& path) {
 }
 
 LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image,
-                             FirmwareFileSystem& files, IntelHexStatistics* statistics) {
+                             FirmwareFileSystem& files, IntelHexStatistics* statistics,
+                             ImageCoverage* coverage) {
   image.target = FirmwareTarget::None;
-  LoadOutcome outcome = IsSRecordFile(path) ? LoadSRecordFile(path, image, files)
-                                            : LoadIntelHexFile(path, image, files, statistics);
+  LoadOutcome outcome = IsSRecordFile(path)
+                            ? LoadSRecordFile(path, image, files, coverage)
+                            : LoadIntelHexFile(path, image, files, statistics, coverage);
   image.target = outcome.target;
   return outcome;
 }

@@ -31,8 +31,10 @@ bool IsSRecordFile(const std::string& path);
 LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image);
 
 // The same, with the file opened through files; statistics, when given, receives what the
-// Intel HEX decoder came across (it is left alone for S-record files).
+// Intel HEX decoder came across (it is left alone for S-record files); coverage, when given, the
+// image offsets either decoder wrote.
 LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image,
-                             FirmwareFileSystem& files, IntelHexStatistics* statistics = nullptr);
+                             FirmwareFileSystem& files, IntelHexStatistics* statistics = nullptr,
+                             ImageCoverage* coverage = nullptr);
 
 }  // namespace loadwing

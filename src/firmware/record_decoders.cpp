@@ -149,8 +149,18 @@ std::uint8_t HexPairToByte(char high, char low) {
   return PairValue(high, low);
 }
 
+void ImageCoverage::Mark(std::size_t offset, std::size_t n) {
+  std::fill_n(written.begin() + static_cast<std::ptrdiff_t>(offset), n, true);
+}
+
+std::uint32_t ImageCoverage::CountFrom(std::size_t offset) const {
+  if (offset >= written.size()) return 0;
+  return static_cast<std::uint32_t>(
+      std::count(written.begin() + static_cast<std::ptrdiff_t>(offset), written.end(), true));
+}
+
 DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
-                            IntelHexStatistics* statistics) {
+                            IntelHexStatistics* statistics, ImageCoverage* coverage) {
   StreamChars stream(input);
   std::fill_n(image.data.begin(), kIntelHexResetSize, std::uint8_t{0xFF});
   for (;;) {
@@ -198,6 +208,7 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
       statistics->highestAddress =
           std::max(statistics->highestAddress, static_cast<std::int32_t>(address + written - 1));
     }
+    if (coverage) coverage->Mark(address, written);
     if (ended) return DecodeResult::TextEnded;
     std::uint8_t checksum = 0;
     if (!ReadPair(stream, checksum)) return DecodeResult::TextEnded;
@@ -209,7 +220,8 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
   }
 }
 
-DecodeResult DecodeSRecords(const char* text, std::size_t capacity, FirmwareImage& image) {
+DecodeResult DecodeSRecords(const char* text, std::size_t capacity, FirmwareImage& image,
+                            ImageCoverage* coverage) {
   std::fill(image.data.begin(), image.data.end(), std::uint8_t{0xFF});
   TextCursor cursor(text, capacity);
   bool haveBase = false;
@@ -258,6 +270,7 @@ DecodeResult DecodeSRecords(const char* text, std::size_t capacity, FirmwareImag
         out[i] = byte;
         sum += byte;
       }
+      if (coverage) coverage->Mark(offset, pairs);
     } else {
       for (std::size_t i = 0; i < pairs; ++i) sum += PairValue(digits[2 * i], digits[2 * i + 1]);
     }

@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <vector>
 
 #include "firmware/firmware_image.h"
 
@@ -33,6 +34,15 @@ struct IntelHexStatistics {
   std::int32_t highestAddress = -1;  // highest image offset written; -1 when none was
 };
 
+// Which image offsets a decode wrote data to, for front ends that tell how much of a file lies
+// beyond the part a transfer sends.
+struct ImageCoverage {
+  std::vector<bool> written = std::vector<bool>(kFirmwareImageSize, false);
+  void Mark(std::size_t offset, std::size_t n);
+  // Offsets at or above offset that were written.
+  std::uint32_t CountFrom(std::size_t offset) const;
+};
+
 // Decodes Intel HEX with 16-bit load addresses read from stream (opened without line-end
 // translation), one character or one pair at a time. Resets image offsets 0 to 65,535 to 0xFF
 // first; the upper 65,536 bytes keep what they held unless a record reaches past 0xFFFF.
@@ -42,13 +52,15 @@ struct IntelHexStatistics {
 // statistics, when given, is filled in as records are taken.
 // A read error of the stream ends the text there (TextEnded, the stream's badbit set).
 DecodeResult DecodeIntelHex(std::istream& stream, FirmwareImage& image,
-                            IntelHexStatistics* statistics = nullptr);
+                            IntelHexStatistics* statistics = nullptr,
+                            ImageCoverage* coverage = nullptr);
 
 // Decodes the S2 records of an S-record text into image, placed relative to the first S2
 // record's address, until an S8 record. The text ends at its first zero byte or after capacity
 // bytes, whichever comes first; nothing at or past text + capacity is read. Resets all 131,072
-// image bytes to 0xFF first.
-DecodeResult DecodeSRecords(const char* text, std::size_t capacity, FirmwareImage& image);
+// image bytes to 0xFF first. coverage, when given, notes the offsets written.
+DecodeResult DecodeSRecords(const char* text, std::size_t capacity, FirmwareImage& image,
+                            ImageCoverage* coverage = nullptr);
 
 #ifdef LOADWING_FUZZ_CHECKSUM_SWITCH
 // Only in the fuzz harnesses' own build of the decoders: lets a harness skip the checksum test

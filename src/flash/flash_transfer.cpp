@@ -34,14 +34,21 @@ std::string AnswerText(const std::uint8_t* answer) {
 class Transfer {
  public:
   Transfer(const FirmwareImage& image, const FlashTargetInfo& info, LinkIo& link, StatusView& view,
-           Clock& clock, FlashPosition& position)
-      : image_(image), info_(info), link_(link), view_(view), clock_(clock), position_(position) {}
+           Clock& clock, FlashObserver& observer, FlashPosition& position)
+      : image_(image),
+        info_(info),
+        link_(link),
+        view_(view),
+        clock_(clock),
+        observer_(observer),
+        position_(position) {}
 
   FlashOutcome Run() {
     position_ = FlashPosition{};
     position_.blockCount = info_.imageSize / kBlockDataSize;
     view_.EnableControls(false);
     ShowNow(" flash: query system...");
+    observer_.PhaseStarted(FlashPhase::Query);
     const FlashOutcome outcome = QueryPhase();
     if (outcome == FlashOutcome::WriteError && writeEndedTransfer_) {
       // The link layer has shown the failure and put the bar to 0 already.
@@ -115,6 +122,7 @@ class Transfer {
   FlashOutcome BlockPhase() {
     position_.stage = FlashStage::Blocks;
     ShowNow(" flash: start...");
+    observer_.PhaseStarted(FlashPhase::Blocks);
     view_.SetProgressRange(info_.imageSize / kBlockDataSize);
     view_.SetProgressPos(0);
     ImageCheckByte check;
@@ -137,6 +145,7 @@ class Transfer {
         return FlashOutcome::ErrorWhileFlashing;
       }
       ++position_.blocksAcknowledged;
+      observer_.BlockAcknowledged(offset / kBlockDataSize, info_.imageSize / kBlockDataSize);
       view_.SetProgressPos(static_cast<std::int32_t>(offset / kBlockDataSize));
       view_.RefreshFields();
     }
@@ -146,12 +155,14 @@ class Transfer {
 
   FlashOutcome VerdictPhase(std::uint8_t checkByte) {
     ShowNow(" flash: wait for success message...");
+    observer_.PhaseStarted(FlashPhase::Verdict);
     link_.DrainInput();
     if (!link_.WriteBytes(&checkByte, 1)) return WriteFailed();
     ClearAnswer();
     const std::int32_t got =
         link_.ReadBytes(answer_.data(), kAnswerSize, kVerdictLimit, /*showProgress=*/true);
     if (got < 1 && link_.Cancelled()) return FlashOutcome::Cancelled;
+    observer_.VerdictReceived(AnswerText(answer_.data()));
     if (got < 1) {
       view_.SetStatusText(" flash: no answer after flashing");
       return FlashOutcome::NoAnswerAfterFlashing;
@@ -179,6 +190,7 @@ class Transfer {
   LinkIo& link_;
   StatusView& view_;
   Clock& clock_;
+  FlashObserver& observer_;
   BlockFrame frame_;
   std::array<std::uint8_t, kClearedAnswerBytes> answer_{};
   bool writeEndedTransfer_ = false;
@@ -188,12 +200,49 @@ class Transfer {
 }  // namespace
 
 FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view, Clock& clock,
-                           FlashPosition* position) {
+                           FlashObserver& observer, FlashPosition* position) {
   const FlashTargetInfo* info = FindFlashTargetInfo(image.target);
   // Nothing loaded (or a target outside the table): nothing is sent, nothing on screen changes.
   if (info == nullptr) return FlashOutcome::NotStarted;
   FlashPosition unused;
-  return Transfer(image, *info, link, view, clock, position != nullptr ? *position : unused).Run();
+  return Transfer(image, *info, link, view, clock, observer, position != nullptr ? *position : unused)
+      .Run();
+}
+
+FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view,
+                           Clock& clock, FlashPosition* position) {
+  FlashObserver nobody;
+  return FlashTransfer(image, link, view, clock, nobody, position);
+}
+
+const char* FlashOutcomeName(FlashOutcome outcome) {
+  switch (outcome) {
+    case FlashOutcome::NotStarted:
+      return "not-started";
+    case FlashOutcome::Completed:
+      return "completed";
+    case FlashOutcome::NoAnswer:
+      return "no-answer";
+    case FlashOutcome::UnexpectedAnswer:
+      return "unexpected-answer";
+    case FlashOutcome::EraseError:
+      return "erase-error";
+    case FlashOutcome::WriteError:
+      return "write-error";
+    case FlashOutcome::NoAnswerWhileFlashing:
+      return "no-answer-while-flashing";
+    case FlashOutcome::ErrorWhileFlashing:
+      return "error-while-flashing";
+    case FlashOutcome::NoAnswerAfterFlashing:
+      return "no-answer-after-flashing";
+    case FlashOutcome::CrcError:
+      return "check-failed";
+    case FlashOutcome::NoSuccess:
+      return "no-success";
+    case FlashOutcome::Cancelled:
+      return "interrupted";
+  }
+  return "unknown";
 }
 
 }  // namespace loadwing

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 #include "core/clock.h"
 #include "core/status_view.h"
@@ -50,11 +51,31 @@ struct FlashPosition {
   std::uint32_t blockCount = 0;
 };
 
+// A short machine-readable name: "completed", "no-answer", "check-failed", ...
+const char* FlashOutcomeName(FlashOutcome outcome);
+
+enum class FlashPhase { Query, Blocks, Verdict };
+
+// Told how a transfer goes, for whoever keeps a record of it or measures its speed. Calls come
+// from inside the transfer and must return at once.
+class FlashObserver {
+ public:
+  virtual ~FlashObserver() = default;
+  virtual void PhaseStarted(FlashPhase /*phase*/) {}
+  // Block index (0-based) of blocks was acknowledged with "1".
+  virtual void BlockAcknowledged(std::uint32_t /*index*/, std::uint32_t /*blocks*/) {}
+  // The machine's answer to the check byte, up to its first zero byte (empty: none came).
+  virtual void VerdictReceived(std::string_view /*answer*/) {}
+};
+
 // Writes image into the controller it is for over link: target request, 257-byte blocks with
 // acknowledgements, check byte and verdict. Reads the image and never changes it. Ends with
 // Cancelled at the next wait once the link's cancellation token is set. position, when given,
-// follows the transfer as it goes (a view may read it while it runs) and ends where it stopped.
+// follows the transfer as it goes (a view may read it while it runs) and ends where it stopped;
+// observer, when given, hears of each phase, block and the verdict.
 FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view, Clock& clock,
                            FlashPosition* position = nullptr);
+FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view, Clock& clock,
+                           FlashObserver& observer, FlashPosition* position = nullptr);
 
 }  // namespace loadwing

@@ -66,8 +66,12 @@ class LoaderApp {
 
   INT_PTR OnInitDialog(HWND hwnd) {
     window_ = std::make_unique<Win32DialogWindow>(hwnd, instance_);
-    dialog_ = std::make_unique<MainDialog>(
-        MainDialogPlatform{*window_, serial_, d2xx_, portMap_, settings_, clock_, firmwareImage});
+    std::string noPlace;
+    const std::string recordPath = DefaultFlashRecordPath(noPlace);
+    // Without a place for the record the dialog works as ever, unrecorded.
+    if (!recordPath.empty()) record_ = std::make_unique<FileFlashRecord>(recordPath);
+    dialog_ = std::make_unique<MainDialog>(MainDialogPlatform{
+        *window_, serial_, d2xx_, portMap_, settings_, clock_, firmwareImage, record_.get()});
     return dialog_->OnInitDialog() ? TRUE : FALSE;
   }
 
@@ -155,6 +159,7 @@ class LoaderApp {
   RegistrySerialPortMap portMap_;
   RegistrySettingsStore settings_;
   std::unique_ptr<Win32DialogWindow> window_;
+  std::unique_ptr<FileFlashRecord> record_;
   std::unique_ptr<MainDialog> dialog_;
 };
 

@@ -15,6 +15,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fake_d2xx.h"
 #include "fakes/fake_dialog_window.h"
+#include "fakes/fake_flash_record.h"
 #include "fakes/fake_serial_port.h"
 #include "fakes/fake_serial_port_map.h"
 #include "fakes/fake_settings_store.h"
@@ -126,7 +127,7 @@ class MainDialogTest : public ::testing::Test {
     dialog.reset();
     window = std::make_unique<FakeDialogWindow>();
     dialog = std::make_unique<MainDialog>(
-        MainDialogPlatform{*window, serial, d2xx, portMap, settings, clock, image});
+        MainDialogPlatform{*window, serial, d2xx, portMap, settings, clock, image, record});
     EXPECT_TRUE(dialog->OnInitDialog());
     return *dialog;
   }
@@ -172,6 +173,7 @@ class MainDialogTest : public ::testing::Test {
   FakeSerialPortMap portMap;
   FakeSettingsStore settings;
   FirmwareImage image;
+  FlashRecord* record = nullptr;  // the dialog records nothing unless a test sets one
   std::unique_ptr<FakeDialogWindow> window = std::make_unique<FakeDialogWindow>();
   std::unique_ptr<MainDialog> dialog;
 };

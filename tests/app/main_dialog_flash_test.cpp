@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/main_dialog_fixture.h"
+#include "core/sha256.h"
 
 namespace loadwing::testing::main_dialog_tests {
 namespace {
@@ -151,6 +152,57 @@ TEST_F(FlashThroughDialogTest, CancelInsideTheTransferEndsTheDialogOnlyAfterIt) 
   dialog->OnDestroy();
   EXPECT_EQ(settings.values[kComSettingName], 0x103);
   EXPECT_FALSE(serial.open);
+}
+
+// Every transfer the dialog makes leaves one entry in the record, whatever its outcome.
+TEST_F(FlashThroughDialogTest, EveryTransferIsRecorded) {
+  FakeFlashRecord fake;
+  record = &fake;
+  Prepare();
+  {
+    FakeMachine machine(serial, "MO5OK1", 128);
+    ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
+  }
+  ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::NoAnswer);  // nobody answers now
+  ASSERT_EQ(fake.entries.size(), 2u);
+
+  const FlashRecordEntry& done = fake.entries[0];
+  EXPECT_EQ(done.program, kDialogProgramName);
+  EXPECT_EQ(done.link, "COM3");
+  EXPECT_EQ(done.file, dialog->firmwarePath);
+  EXPECT_EQ(done.target, "Module5");
+  EXPECT_EQ(done.bytes, 32768u);
+  EXPECT_EQ(done.blocksAcknowledged, 128u);
+  EXPECT_EQ(done.outcome, "completed");
+  EXPECT_EQ(done.status, " flash: completed");
+  EXPECT_EQ(done.verdict, "SUCCES");
+  EXPECT_EQ(done.sentSha256, Sha256Hex(*Sha256Of(image.data.data(), 32768)));
+  const auto file = ReadWholeFile(dialog->firmwarePath);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(done.fileSha256, Sha256Hex(*Sha256Of(file->data(), file->size())));
+  EXPECT_EQ(done.time.size(), 20u);
+
+  const FlashRecordEntry& silent = fake.entries[1];
+  EXPECT_EQ(silent.outcome, "no-answer");
+  EXPECT_EQ(silent.blocksAcknowledged, 0u);
+  EXPECT_EQ(silent.verdict, "");
+  EXPECT_GE(silent.querySeconds, 20.0);
+}
+
+// A record that cannot be written is ignored: the screen shows exactly what it would without one.
+TEST_F(FlashThroughDialogTest, FailingRecordChangesNothingOnScreen) {
+  std::vector<std::vector<std::string>> screens;
+  for (const bool withFailingRecord : {false, true}) {
+    FakeFlashRecord fake;
+    fake.fail = true;
+    record = withFailingRecord ? &fake : nullptr;
+    Prepare();
+    FakeMachine machine(serial, "MO5OK1", 128);
+    EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
+    EXPECT_EQ(fake.appends, withFailingRecord ? 1 : 0);
+    screens.push_back(window->calls);
+  }
+  EXPECT_EQ(screens[0], screens[1]);
 }
 
 }  // namespace

@@ -285,5 +285,53 @@ TEST(Interrupt, TheFirstRequestSetsTheTokenAndARepeatedOneIsToldApart) {
   InterruptToken().Reset();
 }
 
+// The block phase's speed, against the line model: 258 bytes of 10 bits a block at 38400 baud.
+TEST(TerminalStatusView, BlockRateFiguresFollowTheFakeClock) {
+  ViewFixture f;
+  auto lines = f.Make(TerminalStatusView::Mode::Lines);
+  auto json = f.Make(TerminalStatusView::Mode::Json);
+  for (TerminalStatusView* view : {&lines, &json}) {
+    f.millis = 1000;
+    view->StartBlockRate();
+    view->SetProgressRange(128);
+    f.millis = 3000;  // 32 blocks in 2 s
+    view->NoteBlocks(32, 128);
+    view->SetProgressPos(32);
+    view->EndBlockRate();
+    view->SetProgressPos(0);
+  }
+  EXPECT_EQ(f.err.str(), "  progress 32/128 (4096 B/s, 6 s left, 108% of 38400 baud)\n");
+  EXPECT_NE(f.out.str().find("\"pos\":32,\"max\":128,\"bytesPerSecond\":4096,\"secondsLeft\":6,"
+                             "\"linePercent\":108}"),
+            std::string::npos)
+      << f.out.str();
+  EXPECT_NE(f.out.str().find("{\"event\":\"progress\",\"pos\":0,\"max\":128}"), std::string::npos);
+}
+
+TEST(ControllerNames, SpellingsPeopleUse) {
+  const struct {
+    const char* name;
+    std::optional<FirmwareTarget> target;
+  } cases[] = {
+      {"module 3", FirmwareTarget::Module3},
+      {"Module7", FirmwareTarget::Module7},
+      {"MODULE-0", FirmwareTarget::Module0},
+      {"module 8", std::nullopt},
+      {"main controller", FirmwareTarget::FanfolderCrossfolder},
+      {"Fanfolder/Crossfolder", FirmwareTarget::FanfolderCrossfolder},
+      {"WebC", FirmwareTarget::WebC},
+      {"CAN module", FirmwareTarget::CanModule},
+      {"CanModule", FirmwareTarget::CanModule},
+      {"", std::nullopt},
+      {"modules", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TargetFromName(c.name), c.target) << c.name;
+  // Every controller's own names read back.
+  for (int value : {10, 11, 12, 13, 14, 15, 16, 17, 20, 64, 128}) {
+    const auto target = static_cast<FirmwareTarget>(value);
+    EXPECT_EQ(TargetFromName(TargetName(target)), target);
+    EXPECT_EQ(TargetFromName(TargetDescription(target)), target);
+  }
+}
 }  // namespace
 }  // namespace loadwing::cli

@@ -11,6 +11,8 @@ case_name="$1"
 work="$WORK_DIR/$case_name"
 rm -rf "$work" && mkdir -p "$work"
 cd "$work" || exit 1
+# Each case keeps a flash record of its own, never the user's.
+export XDG_STATE_HOME="$work/state"
 
 failures=0
 fail() {
@@ -212,6 +214,104 @@ case "$case_name" in
     elapsed_ms=$((($(date +%s%N) - start) / 1000000))
     [ "$elapsed_ms" -ge 2800 ] || fail "paced transfer took only $elapsed_ms ms"
     expect_last_line out.txt " flash: completed" ;;
+  fingerprints)
+    # The file's SHA-256 and the sent bytes' against sha256sum of the file and of decode's output.
+    run 0 10 decode "$EXAMPLES/main_controller.hex" -o sent.bin
+    run 0 10 info --json "$EXAMPLES/main_controller.hex"
+    expect_text out.txt "\"fileSha256\":\"$(sha256sum <"$EXAMPLES/main_controller.hex" | cut -c1-64)\""
+    expect_text out.txt "\"sentSha256\":\"$(sha256sum <sent.bin | cut -c1-64)\""
+    expect_text out.txt '"bytesBeyond":0'
+    wrong=$(printf '%064d' 0)
+    run 2 10 flash "$EXAMPLES/module3.mot" --port sim --expect-sha256 "$wrong"
+    expect_text err.txt "not the expected $wrong; nothing sent"
+    [ ! -e "$XDG_STATE_HOME/loadwing/flash-record.jsonl" ] || fail "a refused file was recorded"
+    right=$(sha256sum <"$EXAMPLES/module3.mot" | cut -c1-64 | tr a-f A-F)
+    run 0 60 flash "$EXAMPLES/module3.mot" --port sim --expect-sha256 "$right"
+    run 1 10 flash "$EXAMPLES/module3.mot" --port sim --expect-sha256 12ab ;;
+  bytes_beyond)
+    # Module 3 with one more S2 record 0x9000 past its start: beyond the 32768 bytes sent.
+    python3 - "$EXAMPLES/module3.mot" >beyond.mot <<'PY'
+import sys
+lines = open(sys.argv[1]).read().splitlines()
+first = next(l for l in lines if l.startswith("S2"))
+addr = int(first[4:10], 16) + 0x9000
+body = bytes([7, addr >> 16, (addr >> 8) & 255, addr & 255, 1, 2, 3])
+extra = "S2" + body.hex().upper() + "%02X" % (255 - sum(body) % 256)
+end = next(i for i, l in enumerate(lines) if l.startswith("S8"))
+print("\n".join(lines[:end] + [extra] + lines[end:]))
+PY
+    run 0 10 info --json beyond.mot
+    expect_text out.txt '"bytesBeyond":3'
+    [ ! -s err.txt ] || fail "--json wrote to stderr: $(cat err.txt)"
+    run 0 10 info beyond.mot
+    expect_text err.txt "3 data byte(s) beyond the first 32768 bytes"
+    run 2 10 info --strict beyond.mot
+    run 2 10 flash beyond.mot --port sim --strict
+    expect_text err.txt "--strict" ;;
+  record)
+    run 0 60 flash "$EXAMPLES/module3.mot" --port sim
+    run 9 60 flash "$EXAMPLES/can_module.mot" --port sim --sim-clock-scale 50 --sim-verdict NOPE
+    printf '{"time":"2026-' >>"$XDG_STATE_HOME/loadwing/flash-record.jsonl"  # cut by a power loss
+    run 0 10 record --json
+    expect_text err.txt "line 3"
+    python3 - out.txt "$(sha256sum <"$EXAMPLES/module3.mot" | cut -c1-64)" <<'PY' || fail "record --json"
+import json, sys
+r = json.load(open(sys.argv[1]))
+a, b = r["entries"]
+assert r["skipped"] == 1
+assert (a["target"], a["outcome"], a["blocksAcknowledged"], a["fileSha256"]) == ("Module3", "completed", 128, sys.argv[2]), a
+assert (b["target"], b["outcome"], b["verdict"], b["status"]) == ("CanModule", "no-success", "NOPE", " flash: no success, returncode: NOPE"), b
+assert a["link"].startswith("sim /dev/") and a["seconds"]["blocks"] > 0, a
+PY
+    run 0 10 record --last 1
+    [ "$(wc -l <out.txt)" -eq 2 ] || fail "record --last 1: $(cat out.txt)"
+    expect_text out.txt "CanModule"
+    # A record that cannot be written: said on stderr, the transfer is not touched.
+    touch blocker
+    XDG_STATE_HOME="$PWD/blocker" run 0 60 flash "$EXAMPLES/module3.mot" --port sim
+    expect_text err.txt "the flash record was not written"
+    expect_last_line out.txt " flash: completed" ;;
+  update_set)
+    mkdir set && cp "$EXAMPLES"/*.mot "$EXAMPLES"/*.hex set/
+    run 0 120 update set --port sim --json
+    python3 - out.txt <<'PY' || fail "update --json"
+import json, sys
+events = [json.loads(l) for l in open(sys.argv[1])]
+order = [e["controller"] for e in events if e["event"] == "transfer"]
+assert order == ["Module3", "CanModule", "WebC", "FanfolderCrossfolder"], order
+summary = events[-1]
+assert summary["event"] == "summary" and summary["exit"] == 0, summary
+assert [t["outcome"] for t in summary["transfers"]] == ["completed"] * 4, summary
+PY
+    [ "$(wc -l <"$XDG_STATE_HOME/loadwing/flash-record.jsonl")" -eq 4 ] || fail "4 records expected"
+    # Block 300 exists only in the WebC image: the set stops there, or goes on past it.
+    run 7 120 update set --port sim --sim-refuse-block 300
+    expect_text out.txt "error-while-flashing"
+    expect_text out.txt "not sent"
+    run 7 120 update set --port sim --sim-refuse-block 300 --keep-going
+    [ "$(grep -c ' completed ' out.txt)" -eq 3 ] || fail "--keep-going: $(cat out.txt)"
+    # A set file: a bad file, a duplicate controller, a wrong fingerprint, a wrong controller.
+    printf ':0100000041BE\r\n' >set/truncated.hex
+    cat >set.toml <<TOML
+[[firmware]]
+file = "set/module3.mot"
+controller = "module 4"
+[[firmware]]
+file = "set/webc.mot"
+sha256 = "$(printf '%064d' 0)"
+[[firmware]]
+file = "set/truncated.hex"
+[[firmware]]
+file = "$EXAMPLES/module3.mot"
+TOML
+    rm -f "$XDG_STATE_HOME/loadwing/flash-record.jsonl"
+    run 2 20 update set.toml --port sim
+    expect_text err.txt "not for the module 4"
+    expect_text err.txt "not the expected"
+    expect_text err.txt "truncated.hex: did not load: load firmware: unexpected end of file"
+    expect_text err.txt "are both for the module 3"
+    [ ! -e "$XDG_STATE_HOME/loadwing/flash-record.jsonl" ] || fail "a refused set sent something"
+    run 1 10 update set.toml ;;
   external_simulator)
     # loadwing-sim as a separate machine on its own pty: it checks every block and the check
     # byte itself. Then an interrupted transfer must leave the port free for the next one.

@@ -1,0 +1,113 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "firmware/firmware_image.h"
+#include "flash/flash_transfer.h"
+
+namespace loadwing {
+
+// One transfer as the flash record keeps it: one JSON line in a per-user file, so that it can be
+// said later which firmware went into which machine.
+struct FlashRecordEntry {
+  std::string time;  // UTC, "2026-12-08T11:51:28Z"
+  std::string program;
+  std::string version;
+  std::string link;  // "COM3", "USB cable", "/dev/ttyUSB0"
+  std::string file;
+  std::string fileSha256;  // of the whole file; empty when it could not be read
+  std::string sentSha256;  // of the bytes the transfer sends
+  std::string target;      // "Module3", "WebC", ...
+  std::uint32_t bytes = 0;
+  std::uint32_t blocks = 0;
+  std::uint32_t blocksAcknowledged = 0;
+  std::string outcome;  // "completed", "no-answer", ...
+  std::string status;   // the status text, with its leading blank
+  std::string verdict;  // the machine's answer to the check byte; empty when none came
+  double querySeconds = 0;
+  double blockSeconds = 0;
+  double verdictSeconds = 0;
+};
+
+// The entry as one line of JSON (no line end), and back; nullopt for a line that is no entry
+// (one cut off by a power loss, for instance).
+std::string FlashRecordLine(const FlashRecordEntry& entry);
+std::optional<FlashRecordEntry> ParseFlashRecordLine(std::string_view line);
+
+// "2026-12-08T11:51:28Z" for seconds since 1970-01-01 UTC.
+std::string UtcTimeText(std::int64_t seconds);
+
+// Where transfers are recorded. Append must not take long and must not throw: a record that
+// cannot be written never stops or changes a transfer.
+class FlashRecord {
+ public:
+  virtual ~FlashRecord() = default;
+  // False with error set when the entry could not be written.
+  virtual bool Append(const FlashRecordEntry& entry, std::string& error) = 0;
+};
+
+// The record file of this user: %LOCALAPPDATA%\Loadwing\flash-record.jsonl on Windows,
+// $XDG_STATE_HOME/loadwing/flash-record.jsonl (default ~/.local/state/...) elsewhere; empty with
+// error set when the system names no place for it.
+std::string DefaultFlashRecordPath(std::string& error);
+
+// The record file at a path. Each entry is one write of one line under a lock shared by every
+// program writing the file, so that lines never interleave; past kRotateBytes the file becomes
+// path + ".1" (replacing the older one) and a new file begins.
+class FileFlashRecord final : public FlashRecord {
+ public:
+  static constexpr std::uint64_t kRotateBytes = 1024 * 1024;
+  explicit FileFlashRecord(std::string path) : path_(std::move(path)) {}
+  bool Append(const FlashRecordEntry& entry, std::string& error) override;
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Appends line and a line end to the file at path under the writers' lock, rotating first when
+// the file would pass rotateBytes; a file whose last line was cut off gets a line end first, so
+// that the new line stays whole. The platform's part of FileFlashRecord.
+bool AppendRecordLine(const std::string& path, const std::string& line, std::uint64_t rotateBytes,
+                      std::string& error);
+
+// What a record file holds, older file first, newest entry last.
+struct FlashRecordContents {
+  std::vector<FlashRecordEntry> entries;
+  std::vector<std::string> notes;  // lines skipped, and why
+  bool found = false;              // false when neither file exists
+};
+FlashRecordContents ReadFlashRecord(const std::string& path);
+
+// Collects what the record keeps of a transfer while it runs: the blocks acknowledged, the
+// verdict and the seconds of each phase, read from seconds (any steadily rising count).
+class TransferRecorder final : public FlashObserver {
+ public:
+  explicit TransferRecorder(std::function<double()> seconds);
+  void PhaseStarted(FlashPhase phase) override;
+  void BlockAcknowledged(std::uint32_t index, std::uint32_t blocks) override;
+  void VerdictReceived(std::string_view answer) override;
+
+  // Fills the transfer's part of entry once it has ended.
+  void Finish(FlashOutcome outcome, const std::string& status, FlashRecordEntry& entry);
+
+ private:
+  std::function<double()> seconds_;
+  double phaseStart_[3] = {-1, -1, -1};
+  std::uint32_t acknowledged_ = 0;
+  std::string verdict_;
+};
+
+// The entry's description of the firmware: target, bytes, blocks and the SHA-256 of the bytes
+// sent, from image; the file's SHA-256 from fileBytes (none: left empty).
+void DescribeFirmware(const FirmwareImage& image, const std::vector<std::uint8_t>* fileBytes,
+                      FlashRecordEntry& entry);
+
+// The whole file at path; nullopt when it cannot be read.
+std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
+
+}  // namespace loadwing

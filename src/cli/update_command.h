@@ -1,0 +1,31 @@
+#pragma once
+#include <ostream>
+#include <string>
+
+#include "cli/flash_session.h"
+
+namespace CLI {
+class App;
+}  // namespace CLI
+
+namespace loadwing::cli {
+
+struct UpdateOptions {
+  std::string set;  // a folder of firmware files, or a TOML file listing them
+  LinkOptions link;
+  bool keepGoing = false;
+  bool json = false;
+  bool strict = false;
+  bool progressBar = false;  // set by main: err is a terminal
+};
+
+// Adds `update SET (--port PORT | --usb) [--keep-going] [--json]` to app, with the simulated
+// machine's options; its checks run when the command line is parsed.
+CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& options);
+
+// Checks the whole set before anything is sent (exit 2 listing every problem), then flashes each
+// controller in turn over one link. The first failure stops the set unless keepGoing; the exit
+// code is that of the first failure.
+int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace loadwing::cli

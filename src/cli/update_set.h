@@ -1,0 +1,39 @@
+#pragma once
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/firmware_report.h"
+#include "firmware/firmware_image.h"
+
+namespace loadwing::cli {
+
+// One firmware file of an update set, with what the set expects of it.
+struct UpdateItem {
+  std::string file;
+  std::string sha256;                        // empty: any
+  std::optional<FirmwareTarget> controller;  // none: any
+  std::unique_ptr<FirmwareReport> report;    // filled by CheckUpdateSet
+};
+
+struct UpdateSet {
+  bool folder = false;                // read from a folder rather than a TOML file
+  std::vector<UpdateItem> items;      // in the order they are flashed
+  std::vector<std::string> problems;  // each one refuses the whole set
+};
+
+// The order in which a folder's files are flashed: modules 0 to 7, the CAN module, the WebC
+// controller, the main controller last.
+int FolderOrderRank(FirmwareTarget target);
+
+// Reads a set: a folder (its .mot and .hex files, in FolderOrderRank order once loaded) or a TOML
+// file listing [[firmware]] tables with file, and optionally sha256 and controller.
+UpdateSet ReadUpdateSet(const std::string& path);
+
+// Loads every file of the set and lists every problem: a file that does not load, a SHA-256 or
+// controller other than expected, two files for one controller, with strict bytes a transfer
+// would leave out. Sorts a folder's files into their order.
+void CheckUpdateSet(UpdateSet& set, bool strict);
+
+}  // namespace loadwing::cli

@@ -1,0 +1,27 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "app/flash_record.h"
+
+namespace loadwing::testing {
+
+// Keeps the entries appended, or refuses them all when fail is set.
+class FakeFlashRecord final : public FlashRecord {
+ public:
+  bool Append(const FlashRecordEntry& entry, std::string& error) override {
+    ++appends;
+    if (fail) {
+      error = "disk full";
+      return false;
+    }
+    entries.push_back(entry);
+    return true;
+  }
+
+  bool fail = false;
+  int appends = 0;
+  std::vector<FlashRecordEntry> entries;
+};
+
+}  // namespace loadwing::testing
