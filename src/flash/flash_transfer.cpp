@@ -205,12 +205,13 @@ FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView&
   // Nothing loaded (or a target outside the table): nothing is sent, nothing on screen changes.
   if (info == nullptr) return FlashOutcome::NotStarted;
   FlashPosition unused;
-  return Transfer(image, *info, link, view, clock, observer, position != nullptr ? *position : unused)
+  return Transfer(image, *info, link, view, clock, observer,
+                  position != nullptr ? *position : unused)
       .Run();
 }
 
-FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view,
-                           Clock& clock, FlashPosition* position) {
+FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view, Clock& clock,
+                           FlashPosition* position) {
   FlashObserver nobody;
   return FlashTransfer(image, link, view, clock, nobody, position);
 }
