@@ -21,6 +21,16 @@ fail() {
 }
 
 # run EXPECTED_EXIT LIMIT_SECONDS ARGS...: runs loadwing, stdout in out.txt, stderr in err.txt.
+# A folder an unprivileged user can reach wherever the checkout lies (/root is closed to it): a
+# copy of the program and of the files it must read. Removed when the case ends.
+nobody=""
+nobody_copy() {
+  nobody=$(mktemp -d /tmp/loadwing-nobody.XXXXXX) || { fail "no folder for nobody"; return; }
+  trap 'rm -rf "$nobody"' EXIT
+  cp "$LOADWING" "$nobody/loadwing" && cp "$@" "$nobody/" && chmod -R a+rX "$nobody" ||
+    fail "cannot prepare $nobody"
+}
+
 run() {
   local expected=$1 limit=$2
   shift 2
@@ -375,8 +385,10 @@ TOML
     run 0 10 decode own.mot -o -
     cmp out.txt target.bin || fail "decode -o - differs from the file"
     expect_text err.txt "wrote 32768 bytes to standard output"
-    chmod 755 . && mkdir -m 755 locked
-    runuser -u nobody -- "$LOADWING" decode "$work/own.mot" -o "$work/locked/x.bin" >out.txt 2>err.txt
+    nobody_copy own.mot
+    mkdir -m 755 "$nobody/locked"
+    runuser -u nobody -- "$nobody/loadwing" decode "$nobody/own.mot" -o "$nobody/locked/x.bin" \
+      >out.txt 2>err.txt
     [ $? -eq 11 ] || fail "decode into a folder it may not write did not exit 11"
     expect_text err.txt "Permission denied" ;;
   load_failure_advice)
@@ -405,19 +417,20 @@ TABLE
     expect_text err.txt "no S8 record at the end" ;;
   port_failures)
     # As an unprivileged user: each failure in its own words.
+    nobody_copy "$EXAMPLES/module3.mot"
     as_nobody() {
-      runuser -u nobody -- timeout -k 2 20 "$LOADWING" flash "$EXAMPLES/module3.mot" "$@" \
-        >out.txt 2>err.txt
+      runuser -u nobody -- timeout -k 2 20 "$nobody/loadwing" flash "$nobody/module3.mot" "$@" \
+        >"$work/out.txt" 2>"$work/err.txt"
       local rc=$?
-      [ "$rc" -eq 3 ] || fail "flash $* as nobody exited $rc: $(cat err.txt)"
+      [ "$rc" -eq 3 ] || fail "flash $* as nobody exited $rc: $(cat "$work/err.txt")"
     }
     as_nobody --port /dev/loadwing-no-such-port
     expect_text err.txt "no such device: /dev/loadwing-no-such-port"
     expect_text err.txt "the ports there are"
-    touch regular.txt && chmod 644 regular.txt && chmod 755 .
-    (cd "$work" && as_nobody --port regular.txt)
+    touch "$nobody/regular.txt" && chmod 644 "$nobody/regular.txt"
+    (cd "$nobody" && as_nobody --port regular.txt)
     expect_text err.txt "give it as ./regular.txt"
-    as_nobody --port "$work/regular.txt"
+    as_nobody --port "$nobody/regular.txt"
     expect_text err.txt "is not a serial device but a regular file"
     as_nobody --port /dev/null
     expect_text err.txt "/dev/null is not a serial device"
