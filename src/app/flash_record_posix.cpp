@@ -59,7 +59,7 @@ bool EndsInsideLine(int fd, off_t size) {
 
 std::string DefaultFlashRecordPath(std::string& error) {
   const char* state = std::getenv("XDG_STATE_HOME");
-  // The base directory specification says a relative path is to be ignored.
+  // A relative XDG_STATE_HOME is not to be trusted (it would depend on the working folder).
   if (state != nullptr && state[0] == '/')
     return std::string(state) + "/loadwing/flash-record.jsonl";
   const char* home = std::getenv("HOME");
