@@ -63,6 +63,7 @@ std::string FlashRecordLine(const FlashRecordEntry& e) {
       {"program", e.program},
       {"version", e.version},
       {"link", e.link},
+      {"machine", e.machine},
       {"file", e.file},
       {"fileSha256", e.fileSha256},
       {"sentSha256", e.sentSha256},
@@ -92,6 +93,7 @@ std::optional<FlashRecordEntry> ParseFlashRecordLine(std::string_view line) {
     e.program = json.value("program", "");
     e.version = json.value("version", "");
     e.link = json.value("link", "");
+    e.machine = json.value("machine", "");
     e.file = json.value("file", "");
     e.fileSha256 = json.value("fileSha256", "");
     e.sentSha256 = json.value("sentSha256", "");
@@ -167,37 +169,6 @@ void TransferRecorder::Finish(FlashOutcome outcome, const std::string& status,
   entry.verdict = verdict_;
   entry.outcome = FlashOutcomeName(outcome);
   entry.status = status;
-}
-
-void DescribeFirmware(const FirmwareImage& image, const std::vector<std::uint8_t>* fileBytes,
-                      FlashRecordEntry& entry) {
-  entry.target = TargetName(image.target);
-  if (const FlashTargetInfo* info = FindFlashTargetInfo(image.target)) {
-    entry.bytes = info->imageSize;
-    entry.blocks = info->imageSize / 256;
-    if (auto sent = Sha256Of(image.data.data(), info->imageSize))
-      entry.sentSha256 = Sha256Hex(*sent);
-  }
-  if (fileBytes != nullptr) {
-    if (auto whole = Sha256Of(fileBytes->data(), fileBytes->size())) {
-      entry.fileSha256 = Sha256Hex(*whole);
-    }
-  }
-}
-
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  // libstdc++'s file buffer throws on a read error (a folder, a failing disk or share): then
-  // there are no bytes to fingerprint, and nothing escapes into the caller's handler.
-  try {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                    std::istreambuf_iterator<char>());
-    if (file.bad()) return std::nullopt;
-    return bytes;
-  } catch (const std::exception&) {
-    return std::nullopt;
-  }
 }
 
 }  // namespace loadwing

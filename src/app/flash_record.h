@@ -17,7 +17,8 @@ struct FlashRecordEntry {
   std::string time;  // UTC, "2026-12-08T11:51:28Z"
   std::string program;
   std::string version;
-  std::string link;  // "COM3", "USB cable", "/dev/ttyUSB0"
+  std::string link;     // "COM3", "USB cable", "/dev/ttyUSB0"
+  std::string machine;  // the serial number on the machine's plate; empty: not given
   std::string file;
   std::string fileSha256;  // of the whole file; empty when it could not be read
   std::string sentSha256;  // of the bytes the transfer sends
@@ -101,13 +102,5 @@ class TransferRecorder final : public FlashObserver {
   std::uint32_t acknowledged_ = 0;
   std::string verdict_;
 };
-
-// The entry's description of the firmware: target, bytes, blocks and the SHA-256 of the bytes
-// sent, from image; the file's SHA-256 from fileBytes (none: left empty).
-void DescribeFirmware(const FirmwareImage& image, const std::vector<std::uint8_t>* fileBytes,
-                      FlashRecordEntry& entry);
-
-// The whole file at path; nullopt when it cannot be read.
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path);
 
 }  // namespace loadwing

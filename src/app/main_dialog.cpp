@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/dialog_ids.h"
+#include "app/record_entry.h"
 #include "firmware/firmware_loader.h"
 #include "link/link_connect.h"
 #include "link/link_io.h"
@@ -61,12 +62,14 @@ void MainDialog::OnSelectFirmware() {
   if (path) {
     // The firmware loaded before is given up as soon as a file is confirmed.
     platform_.image.target = FirmwareTarget::None;
+    plan_ = TransferPlan();
     firmwarePath = *path;
     RefreshFields();
     window.UpdateNow();
 
-    const LoadOutcome outcome = LoadFirmwareFile(*path, platform_.image);
-    statusText = outcome.statusText;
+    FirmwareFileSystem& files = platform_.files ? *platform_.files : PlatformFirmwareFileSystem();
+    plan_ = MakeTransferPlan(*path, files, platform_.image);
+    statusText = plan_.outcome.statusText;
     RefreshFields();
     // A failed load keeps its own text; "start transfer" stays disabled.
     if (platform_.image.target == FirmwareTarget::None) return;
@@ -85,34 +88,36 @@ FlashOutcome MainDialog::FlashTransfer() {
   Clock& clock = platform_.clock;
   // The dialog's clock counts whole seconds, and so do its phases in the record.
   TransferRecorder recorder([&clock] { return static_cast<double>(clock.Now()); });
-  const std::int64_t started = clock.Now();
+  // Described as it starts: the plan of the one load and the link open now.
+  const bool starts = platform_.image.target != FirmwareTarget::None;
+  FlashRecordEntry entry =
+      RecordEntryFromPlan(plan_, RecordStart{kDialogProgramName, LinkLabel(), "", clock.Now()});
+  if (starts) AppendRecord(entry);
   const FlashOutcome outcome =
       loadwing::FlashTransfer(platform_.image, link, *this, clock, recorder);
-  if (outcome != FlashOutcome::NotStarted) RecordTransfer(recorder, outcome, started);
+  if (outcome != FlashOutcome::NotStarted) {
+    // The final state is on screen before the record is written, however long that takes.
+    platform_.window.UpdateNow();
+    recorder.Finish(outcome, statusText, entry);
+    AppendRecord(entry);
+  }
   return outcome;
 }
 
-void MainDialog::RecordTransfer(TransferRecorder& recorder, FlashOutcome outcome,
-                                std::int64_t started) {
-  if (platform_.record == nullptr) return;
-  FlashRecordEntry entry;
-  entry.time = UtcTimeText(started);
-  entry.program = kDialogProgramName;
-  entry.version = LOADWING_VERSION;
+std::string MainDialog::LinkLabel() const {
   switch (KindOf(connectionId)) {
     case LinkKind::Serial:
-      entry.link = "COM" + std::to_string(connectionId & 0xFF);
-      break;
+      return "COM" + std::to_string(connectionId & 0xFF);
     case LinkKind::Usb:
-      entry.link = "USB cable";
+      return "USB cable";
+    case LinkKind::None:
       break;
-    default:
-      entry.link = "none";
   }
-  entry.file = firmwarePath;
-  const auto fileBytes = ReadWholeFile(firmwarePath);
-  DescribeFirmware(platform_.image, fileBytes ? &*fileBytes : nullptr, entry);
-  recorder.Finish(outcome, statusText, entry);
+  return "none";
+}
+
+void MainDialog::AppendRecord(const FlashRecordEntry& entry) {
+  if (platform_.record == nullptr) return;
   std::string ignored;
   platform_.record->Append(entry, ignored);
 }

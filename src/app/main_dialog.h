@@ -9,6 +9,7 @@
 #include "core/status_view.h"
 #include "firmware/firmware_image.h"
 #include "flash/flash_transfer.h"
+#include "flash/transfer_plan.h"
 #include "link/connection.h"
 #include "link/d2xx.h"
 #include "link/serial_port.h"
@@ -30,6 +31,8 @@ struct MainDialogPlatform {
   // Where every transfer is recorded; none: not recorded. A record that cannot be written is
   // ignored: the dialog's screen never changes for it.
   FlashRecord* record = nullptr;
+  // Where firmware files are read from; none: the platform's own files.
+  FirmwareFileSystem* files = nullptr;
 };
 
 inline constexpr const char* kDialogProgramName = "loadwing dialog";
@@ -73,8 +76,10 @@ class MainDialog final : public StatusView {
   void ConnectSerial();
   void ConnectUsb();
 
-  // Appends the transfer just ended to the flash record, if there is one.
-  void RecordTransfer(TransferRecorder& recorder, FlashOutcome outcome, std::int64_t started);
+  // How the record names the open link: "COM3", "USB cable", "none".
+  std::string LinkLabel() const;
+  // The plan of the firmware loaded last, from its one read: what the record describes.
+  const TransferPlan& Plan() const { return plan_; }
 
   // --- Data exchange of the two texts.
   void RefreshFields() override;
@@ -98,7 +103,11 @@ class MainDialog final : public StatusView {
   std::string firmwarePath;
 
  private:
+  // Appends entry to the flash record, if there is one; a failure changes nothing on screen.
+  void AppendRecord(const FlashRecordEntry& entry);
+
   MainDialogPlatform platform_;
+  TransferPlan plan_;
 };
 
 }  // namespace loadwing

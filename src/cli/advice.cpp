@@ -2,25 +2,15 @@
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace loadwing::cli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return text;
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() &&
-         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The record types of the lines of S-record text that start with 'S' and a digit.
@@ -47,7 +37,9 @@ SRecordTypes ScanSRecords(const std::string& text) {
   return types;
 }
 
-std::string SRecordAdvice(const FirmwareReport& report, const std::string& text, char first) {
+// What the text of a file that decoded but did not load says about it: the format it really
+// is, or the records it holds.
+std::string SRecordContentAdvice(const TransferPlan& report, const std::string& text, char first) {
   if (first == ':') {
     return "this looks like Intel HEX, but only S-record files may end in .mot: rename it to "
            ".hex";
@@ -62,20 +54,23 @@ std::string SRecordAdvice(const FirmwareReport& report, const std::string& text,
            "ask for the firmware as S2/S8 records, or convert it (srec_cat IN -o OUT.mot "
            "-address-length=3)";
   }
-  if (EndsWith(report.outcome.statusText, "error 6")) {
-    return "a record's checksum does not match: the file is damaged; copy or download it again";
+  switch (report.outcome.failure) {
+    case LoadFailure::SRecordChecksum:
+      return "a record's checksum does not match: the file is damaged; copy or download it again";
+    case LoadFailure::SRecordsEnded:
+      return "there is no S8 record at the end: the file is cut short; copy or download it again";
+    case LoadFailure::NoTargetMarker:
+      return "the image does not begin with a controller's name (Mod0 to Mod7, CAN, WebC): it is "
+             "not firmware for this machine";
+    case LoadFailure::OutOfRange:
+      return "an S2 record lies below the first record's address or 128 KiB or more above it, "
+             "or is too short to be a record: the file is not firmware for this machine";
+    default:
+      return "a record is malformed: the file is damaged; copy or download it again";
   }
-  if (!types.end24) {
-    return "there is no S8 record at the end: the file is cut short; copy or download it again";
-  }
-  if (EndsWith(report.outcome.statusText, "invalid firmware file")) {
-    return "the image does not begin with a controller's name (Mod0 to Mod7, CAN, WebC): it is "
-           "not firmware for this machine";
-  }
-  return "a record is malformed: the file is damaged; copy or download it again";
 }
 
-std::string IntelHexAdvice(const FirmwareReport& report, char first) {
+std::string IntelHexContentAdvice(const TransferPlan& report, char first) {
   const std::string extension = Lower(FirmwareFileExtension(report.path));
   if (extension == "s19" || extension == "srec" || extension == "s28" || extension == "s37" ||
       first == 'S') {
@@ -83,37 +78,60 @@ std::string IntelHexAdvice(const FirmwareReport& report, char first) {
            "to .mot";
   }
   if (first != ':') return "this is not Intel HEX text (its lines should start with ':')";
-  if (EndsWith(report.outcome.statusText, "unexpected end of file")) {
-    return "there is no end record (:00000001FF): the file is cut short; copy or download it "
-           "again";
+  switch (report.outcome.failure) {
+    case LoadFailure::IntelHexEnded:
+      return "there is no end record (:00000001FF): the file is cut short; copy or download it "
+             "again";
+    case LoadFailure::OutOfRange:
+      return "the file uses addresses above 64 KiB (an extended address record): this "
+             "controller takes 16-bit Intel HEX; ask for the firmware without them";
+    default:
+      return "a record is malformed or its checksum does not match: the file is damaged";
   }
-  return "a record is malformed or its checksum does not match: the file is damaged";
 }
 
 }  // namespace
 
-std::string LoadFailureAdvice(const FirmwareReport& report) {
-  if (report.loaded()) return "";
+std::string LoadFailureAdvice(const TransferPlan& report) {
   const std::string& path = report.path;
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (!fs::exists(status)) return "no such file: " + path;
-  if (fs::is_directory(status)) return path + " is a folder, not a firmware file";
-  if (EndsWith(report.outcome.statusText, "file is too big")) {
-    return path + " is larger than any firmware file (" + std::to_string(kSRecordTextBufferSize) +
-           " bytes at most): is it the right file?";
+  switch (report.outcome.failure) {
+    case LoadFailure::None:
+      return "";
+    case LoadFailure::NotFound:
+      return "no such file: " + path;
+    case LoadFailure::AccessDenied:
+      return path + " cannot be read: check its permissions";
+    case LoadFailure::Folder:
+      return path + " is a folder, not a firmware file";
+    case LoadFailure::NotRegularFile:
+      return path + " is not a regular file (a pipe or a device?): give the firmware file itself";
+    case LoadFailure::CannotOpen:
+      return path + " cannot be opened";
+    case LoadFailure::SizeUnknown:
+      return path + " has no size that can be read, or is 4 GiB or larger: is it the right file?";
+    case LoadFailure::TooBig:
+      return path + " is larger than any firmware file (" +
+             std::to_string(report.intelHex ? kIntelHexFileLimit : kSRecordTextBufferSize) +
+             " bytes at most): is it the right file?";
+    case LoadFailure::ReadFailed:
+      return path +
+             " could not be read to its end (a failing disk or share, or it changed "
+             "while being read): copy it again";
+    case LoadFailure::SRecordsEnded:
+    case LoadFailure::SRecordChecksum:
+    case LoadFailure::OutOfRange:
+    case LoadFailure::NoTargetMarker:
+    case LoadFailure::IntelHexEnded:
+    case LoadFailure::IntelHexChecksum:
+      break;
   }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return path + " cannot be read: check its permissions";
-  std::string text;
-  text.resize(kSRecordTextBufferSize);
-  file.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(file.gcount()));
+  const std::string text(report.fileBytes.begin(), report.fileBytes.end());
   const auto firstNonBlank =
       std::find_if(text.begin(), text.end(), [](unsigned char c) { return !std::isspace(c); });
   if (firstNonBlank == text.end()) return path + " is empty";
   const char first = *firstNonBlank;
-  return report.intelHex ? IntelHexAdvice(report, first) : SRecordAdvice(report, text, first);
+  return report.intelHex ? IntelHexContentAdvice(report, first)
+                         : SRecordContentAdvice(report, text, first);
 }
 
 namespace {
@@ -143,7 +161,7 @@ std::string WhereItStopped(const FlashPosition& position) {
 }  // namespace
 
 std::vector<std::string> TransferAdvice(FlashOutcome outcome, const FlashPosition& position,
-                                        const FirmwareReport& report) {
+                                        const TransferPlan& report) {
   std::vector<std::string> lines;
   const std::string request = report.info ? std::string(report.info->requestCode, 3) : "";
   switch (outcome) {

@@ -11,6 +11,7 @@
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
 #include "cli/flash_session.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/output_file.h"
 #include "cli/terminal_status_view.h"
@@ -21,78 +22,39 @@ namespace loadwing::cli {
 
 namespace {
 
-void WarnAboutAddressRecords(const FirmwareReport& report, std::ostream& err) {
+void WarnAboutAddressRecords(const TransferPlan& report, std::ostream& err) {
   if (auto warning = AddressRecordWarning(report)) err << "loadwing: " << *warning << std::endl;
 }
 
-void AdviseOnLoadFailure(const FirmwareReport& report, std::ostream& err) {
+void AdviseOnLoadFailure(const TransferPlan& report, std::ostream& err) {
   const std::string advice = LoadFailureAdvice(report);
   if (!advice.empty()) err << "loadwing: " << advice << std::endl;
 }
 
-// What stands against flashing report, joined; nothing when all is well. Bytes the transfer
-// would leave out are a warning, or with strict a problem.
-std::optional<std::string> FirmwareRefusal(const FirmwareReport& report,
-                                           const std::string& expectedSha256, bool strict,
-                                           const std::function<void(const std::string&)>& warn) {
-  if (!strict) {
-    if (auto warning = BytesBeyondWarning(report)) warn(*warning);
-  }
-  const std::vector<std::string> problems = FirmwareProblems(report, expectedSha256, strict);
+// What stands against flashing plan, joined; nothing when all is well.
+std::optional<std::string> FirmwareRefusal(const TransferPlan& plan,
+                                           const std::string& expectedSha256, bool strict) {
+  const std::vector<std::string> problems = FirmwareProblems(plan, expectedSha256, strict);
   if (problems.empty()) return std::nullopt;
   std::string text;
   for (const std::string& problem : problems) text += (text.empty() ? "" : "; ") + problem;
   return text;
 }
 
-// Everything flash says besides the status lines: on err as text, or as JSON events on out, so
-// that with --json err stays quiet.
-class FlashReporter {
- public:
-  FlashReporter(const FlashOptions& options, std::ostream& out, std::ostream& err)
-      : options_(options), out_(out), err_(err) {}
-
-  void Event(const char* kind, const std::string& text) {
-    if (options_.json) {
-      out_ << JsonObject().Add("event", kind).Add("text", text).str() << std::endl;
-    } else {
-      // Indented lines continue a list that the line before them began.
-      err_ << (text.rfind("  ", 0) == 0 ? "" : "loadwing: ") << text << std::endl;
-    }
+// The result of flash: one JSON event, or the final status text on out where err did not
+// show it already.
+void FlashResult(const FlashOptions& options, std::ostream& out, const TransferPlan& plan,
+                 const char* outcome, ExitCode code, const std::string& status,
+                 const FlashPosition* position, bool shownOnErr) {
+  if (options.json) {
+    out << TransferResultJson(plan, outcome, code, status, position, false) << std::endl;
+  } else if (!shownOnErr && !status.empty()) {
+    out << TerminalText(status) << std::endl;
   }
-  void Hints(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) Event("hint", line);
-  }
-
-  // The result: one JSON event, or the final status text on out where err did not show it.
-  void Result(const char* outcome, ExitCode code, const std::string& status,
-              const FirmwareReport& report, const FlashPosition* position) {
-    if (!options_.json) {
-      if (options_.finalOnOut && !status.empty()) out_ << TerminalText(status) << std::endl;
-      return;
-    }
-    JsonObject json;
-    json.Add("event", "result")
-        .Add("outcome", outcome)
-        .Add("exit", static_cast<int>(code))
-        .Add("status", status)
-        .Add("target", TargetName(report.outcome.target))
-        .Add("bytes", report.imageSize);
-    if (position != nullptr) json.Add("blocksWritten", position->blocksAcknowledged);
-    json.Add("fileSha256", report.fileSha256)
-        .Add("sentSha256", report.sentSha256)
-        .Add("bytesBeyond", report.bytesBeyond);
-    out_ << json.str() << std::endl;
-  }
-
- private:
-  const FlashOptions& options_;
-  std::ostream& out_;
-  std::ostream& err_;
-};
+}
 
 // Refuses simulator settings that cannot take effect with this image; empty when they can.
-std::string CheckSimOptions(const FlashOptions& options, const FirmwareReport& report) {
+std::string CheckSimOptions(const FlashOptions& options, const TransferPlan& report) {
   const auto beyond = [&](const std::optional<std::uint32_t>& block, const char* name) {
     if (!block || *block < report.blocks) return std::string();
     return std::string(name) + " " + std::to_string(*block) + ": " + report.path + " has only " +
@@ -139,27 +101,27 @@ int RunPorts(bool json, std::ostream& out, std::ostream& /*err*/) {
 }
 
 int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out, std::ostream& err) {
-  const FirmwareReport report = LoadFirmwareReport(file);
-  // With --json the warnings are the object's fields and err stays quiet.
-  const auto warn = [&](const std::string& text) {
-    if (!json) err << "loadwing: " << text << std::endl;
-  };
-  const std::optional<std::string> refusal =
-      report.loaded() ? FirmwareRefusal(report, "", strict, warn) : std::nullopt;
+  const TransferPlan report = MakeTransferPlan(file);
+  const std::vector<std::string> problems =
+      report.loaded() ? FirmwareProblems(report, "", strict) : std::vector<std::string>();
   if (json) {
-    out << FormatInfoJson(report) << std::endl;
+    // The warnings and problems are the object's fields, and err stays quiet.
+    out << FormatInfoJson(report, problems) << std::endl;
   } else {
     WarnAboutAddressRecords(report, err);
+    if (!strict) {
+      if (auto warning = BytesBeyondWarning(report)) err << "loadwing: " << *warning << std::endl;
+    }
     out << FormatInfoText(report) << std::flush;
     AdviseOnLoadFailure(report, err);
-    if (refusal) err << "loadwing: " << *refusal << std::endl;
+    for (const std::string& problem : problems) err << "loadwing: " << problem << std::endl;
   }
-  return report.loaded() && !refusal ? kExitCompleted : kExitBadFirmware;
+  return report.loaded() && problems.empty() ? kExitCompleted : kExitBadFirmware;
 }
 
 int RunDecode(const std::string& file, const std::string& output, bool full, std::ostream& out,
               std::ostream& err) {
-  const FirmwareReport report = LoadFirmwareReport(file);
+  const TransferPlan report = MakeTransferPlan(file);
   const bool toStdout = output == kStdoutName;
   // With the image on stdout, every text goes to err.
   std::ostream& text = toStdout ? err : out;
@@ -197,37 +159,42 @@ int RunDecode(const std::string& file, const std::string& output, bool full, std
 }
 
 int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) {
-  FlashReporter reporter(options, out, err);
+  TransferReporter reporter(options.json, out, err);
   if (!options.expectSha256.empty() && !IsSha256Text(options.expectSha256)) {
     err << "loadwing: --expect-sha256 takes 64 hexadecimal digits" << std::endl;
     return kExitUsage;
   }
-  const FirmwareReport report = LoadFirmwareReport(options.file);
-  if (auto warning = AddressRecordWarning(report)) reporter.Event("warning", *warning);
-  if (!report.loaded()) {
-    const std::string advice = LoadFailureAdvice(report);
+  const TransferPlan plan = MakeTransferPlan(options.file);
+  reporter.FileWarnings(plan, options.strict);
+  if (!plan.loaded()) {
+    const std::string advice = LoadFailureAdvice(plan);
     if (!advice.empty()) reporter.Event("hint", advice);
-    if (!options.json) out << report.outcome.statusText << std::endl;
-    reporter.Result("bad-firmware", kExitBadFirmware, report.outcome.statusText, report, nullptr);
+    FlashResult(options, out, plan, "bad-firmware", kExitBadFirmware, plan.outcome.statusText,
+                nullptr, false);
     return kExitBadFirmware;
   }
-  const auto warn = [&](const std::string& text) { reporter.Event("warning", text); };
-  if (const auto refusal = FirmwareRefusal(report, options.expectSha256, options.strict, warn)) {
+  if (const auto refusal = FirmwareRefusal(plan, options.expectSha256, options.strict)) {
     reporter.Event("error", *refusal + "; nothing sent");
-    if (!options.json) out << report.outcome.statusText << std::endl;
-    reporter.Result("refused", kExitBadFirmware, report.outcome.statusText, report, nullptr);
+    FlashResult(options, out, plan, "refused", kExitBadFirmware, plan.outcome.statusText, nullptr,
+                false);
     return kExitBadFirmware;
   }
-  if (const std::string error = CheckSimOptions(options, report); !error.empty()) {
+  if (const std::string error = CheckSimOptions(options, plan); !error.empty()) {
     err << "loadwing: " << error << std::endl;
     return kExitUsage;
+  }
+  // Stopped while the file was being read: no link opened, nothing sent or recorded.
+  if (InterruptToken().Cancelled()) {
+    reporter.Event("error", "interrupted before anything was sent");
+    FlashResult(options, out, plan, "interrupted", kExitInterrupted, "", nullptr, true);
+    return kExitInterrupted;
   }
 
   const auto mode = options.json          ? TerminalStatusView::Mode::Json
                     : options.progressBar ? TerminalStatusView::Mode::Bar
                                           : TerminalStatusView::Mode::Lines;
   TerminalStatusView view(out, err, mode);
-  view.SetStatusText(report.outcome.statusText);
+  view.SetStatusText(plan.outcome.statusText);
   view.RefreshFields();
 
   MachineLink link;
@@ -239,29 +206,21 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
     view.Finish();
     reporter.Hints(why);
     // Where the status line still shows the load, err has said everything.
-    const bool changed = view.StatusText() != report.outcome.statusText;
-    reporter.Result("no-link", ExitCodeFor(linkError), changed ? view.StatusText() : "", report,
-                    nullptr);
+    const bool changed = view.StatusText() != plan.outcome.statusText;
+    FlashResult(options, out, plan, "no-link", ExitCodeFor(linkError),
+                changed ? view.StatusText() : "", nullptr, !options.finalOnOut);
     return ExitCodeFor(linkError);
   }
 
-  TransferWatch watch(view);
-  FlashRecordEntry entry = NewRecordEntry(report, link, std::time(nullptr));
-  FlashPosition position;
-  view.Follow(&position);
-  const FlashOutcome outcome = link.Transfer(report, view, watch, &position);
-  view.Finish();
-  watch.Recorder().Finish(outcome, view.StatusText(), entry);
-  AppendToFlashRecord(entry, [&](const std::string& text) { reporter.Event("warning", text); });
-  reporter.Hints(TransferAdvice(outcome, position, report));
-  const ExitCode code = ExitCodeFor(outcome);
-  reporter.Result(OutcomeName(outcome), code,
-                  outcome == FlashOutcome::Cancelled ? "" : view.StatusText(), report, &position);
+  const TransferRun run = RunTransfer(plan, link, view, reporter, options.machine);
+  const ExitCode code = ExitCodeFor(run.outcome);
+  FlashResult(options, out, plan, OutcomeName(run.outcome), code,
+              run.outcome == FlashOutcome::Cancelled ? "" : run.status, &run.position,
+              !options.finalOnOut);
   if (!out) {
     // A reader that quit early took the rest of the output with it, not the transfer.
     err << "loadwing: standard output was closed early; the transfer ran to its end: "
-        << TerminalText(view.StatusText()) << " (exit " << static_cast<int>(code) << ")"
-        << std::endl;
+        << TerminalText(run.status) << " (exit " << static_cast<int>(code) << ")" << std::endl;
   }
   return code;
 }

@@ -33,6 +33,8 @@ struct FlashOptions {
   std::string expectSha256;
   // Refuse a file holding bytes a transfer would not send; otherwise a warning.
   bool strict = false;
+  // The serial number on the machine's plate, kept in the record; empty: not given.
+  std::string machine;
 };
 
 int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err);

@@ -2,11 +2,9 @@
 
 #include <cstdio>
 
-#include "app/flash_record.h"
 #include "cli/advice.h"
 #include "cli/json.h"
 #include "core/sha256.h"
-#include "flash/check_byte.h"
 
 namespace loadwing::cli {
 
@@ -20,37 +18,7 @@ std::string Hex2(std::uint8_t value) {
 
 }  // namespace
 
-FirmwareReport LoadFirmwareReport(const std::string& path) {
-  FirmwareReport report;
-  report.path = path;
-  report.image = std::make_unique<FirmwareImage>();
-  report.intelHex = !IsSRecordFile(path);
-  ImageCoverage coverage;
-  report.outcome = LoadFirmwareFile(path, *report.image, PlatformFirmwareFileSystem(),
-                                    &report.hexStatistics, &coverage);
-  report.info = FindFlashTargetInfo(report.outcome.target);
-  if (const auto bytes = ReadWholeFile(path)) {
-    if (auto digest = Sha256Of(bytes->data(), bytes->size()))
-      report.fileSha256 = Sha256Hex(*digest);
-  }
-  if (report.info != nullptr) {
-    report.imageSize = report.info->imageSize;
-    report.blocks = report.imageSize / 256;
-    report.bytesBeyond = coverage.CountFrom(report.imageSize);
-    if (auto digest = Sha256Of(report.image->data.data(), report.imageSize)) {
-      report.sentSha256 = Sha256Hex(*digest);
-    }
-  }
-  return report;
-}
-
-std::uint8_t FirmwareCheckByte(const FirmwareReport& report) {
-  ImageCheckByte check;
-  check.Update(report.image->data.data(), report.imageSize);
-  return check.value();
-}
-
-std::string FormatInfoText(const FirmwareReport& report) {
+std::string FormatInfoText(const TransferPlan& report) {
   std::string text;
   const auto line = [&text](const char* label, const std::string& value) {
     char padded[24];
@@ -72,13 +40,13 @@ std::string FormatInfoText(const FirmwareReport& report) {
   line("ready answer:", std::string(report.info->readyAnswer, 6));
   line("bytes sent:", std::to_string(report.imageSize));
   line("blocks:", std::to_string(report.blocks) + " of 256 bytes");
-  line("check byte:", Hex2(FirmwareCheckByte(report)));
+  line("check byte:", Hex2(PlanCheckByte(report)));
   line("sent sha256:", report.sentSha256);
   line("not sent:", std::to_string(report.bytesBeyond) + " bytes of the file");
   return text;
 }
 
-std::string FormatInfoJson(const FirmwareReport& report) {
+std::string FormatInfoJson(const TransferPlan& report, const std::vector<std::string>& problems) {
   JsonObject json;
   json.Add("file", report.path)
       .Add("format", report.intelHex ? "intel-hex" : "s-records")
@@ -93,7 +61,7 @@ std::string FormatInfoJson(const FirmwareReport& report) {
         .Add("readyAnswer", std::string_view(report.info->readyAnswer, 6))
         .Add("bytes", report.imageSize)
         .Add("blocks", report.blocks)
-        .Add("checkByte", Hex2(FirmwareCheckByte(report)))
+        .Add("checkByte", Hex2(PlanCheckByte(report)))
         .Add("sentSha256", report.sentSha256)
         .Add("bytesBeyond", report.bytesBeyond);
   }
@@ -104,6 +72,7 @@ std::string FormatInfoJson(const FirmwareReport& report) {
                     .Add("data", s.dataRecords)
                     .Add("address", s.addressRecords)
                     .Add("other", s.otherRecords)
+                    .Add("segment", s.segmentRecords)
                     .Add("highestAddress", static_cast<std::int64_t>(s.highestAddress))
                     .str());
   }
@@ -112,10 +81,18 @@ std::string FormatInfoJson(const FirmwareReport& report) {
   if (const std::string advice = LoadFailureAdvice(report); !advice.empty()) {
     json.Add("advice", advice);
   }
+  if (!problems.empty()) {
+    std::string array = "[";
+    for (const std::string& problem : problems) {
+      if (array.size() > 1) array += ',';
+      array += JsonString(problem);
+    }
+    json.AddRaw("problems", array + "]");
+  }
   return json.str();
 }
 
-std::vector<std::string> FirmwareProblems(const FirmwareReport& report,
+std::vector<std::string> FirmwareProblems(const TransferPlan& report,
                                           std::string_view expectedSha256, bool strict) {
   std::vector<std::string> problems;
   if (!expectedSha256.empty()) {
@@ -134,7 +111,7 @@ std::vector<std::string> FirmwareProblems(const FirmwareReport& report,
   return problems;
 }
 
-std::optional<std::string> BytesBeyondWarning(const FirmwareReport& report) {
+std::optional<std::string> BytesBeyondWarning(const TransferPlan& report) {
   if (report.bytesBeyond == 0) return std::nullopt;
   return "warning: " + report.path + " holds " + std::to_string(report.bytesBeyond) +
          " data byte(s) beyond the first " + std::to_string(report.imageSize) +
@@ -142,20 +119,20 @@ std::optional<std::string> BytesBeyondWarning(const FirmwareReport& report) {
          " sends; those bytes will not be flashed";
 }
 
-std::optional<std::string> AddressRecordWarning(const FirmwareReport& report) {
+std::optional<std::string> AddressRecordWarning(const TransferPlan& report) {
   // A refused file has its own status text; what was skipped on the way does not matter then.
-  if (!report.intelHex || !report.loaded()) return std::nullopt;
-  const IntelHexStatistics& s = report.hexStatistics;
-  if (s.addressRecords == 0 && s.otherRecords == 0) return std::nullopt;
+  const std::uint32_t skipped = report.SkippedAddressRecords();
+  const std::uint32_t unknown = report.UnknownRecordsTakenAsData();
+  if (skipped == 0 && unknown == 0) return std::nullopt;
   std::string text = "warning: " + report.path + ": ";
-  if (s.addressRecords != 0) {
-    text += "skipped " + std::to_string(s.addressRecords) +
+  if (skipped != 0) {
+    text += "skipped " + std::to_string(skipped) +
             " address record(s) (types 02-05: zero base or start address), which carry no "
             "image data";
-    if (s.otherRecords != 0) text += "; ";
+    if (unknown != 0) text += "; ";
   }
-  if (s.otherRecords != 0) {
-    text += std::to_string(s.otherRecords) +
+  if (unknown != 0) {
+    text += std::to_string(unknown) +
             " record(s) of unknown type were taken as data at their address field, so those "
             "bytes will be flashed";
   }

@@ -1,8 +1,12 @@
 #include "cli/flash_session.h"
 
 #include <chrono>
+#include <ctime>
 
+#include "app/record_entry.h"
+#include "cli/advice.h"
 #include "cli/interrupt.h"
+#include "cli/json.h"
 #include "cli/session_clock.h"
 #include "link/link_io.h"
 
@@ -90,7 +94,7 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
   return LinkError::None;
 }
 
-FlashOutcome MachineLink::Transfer(const FirmwareReport& report, StatusView& view,
+FlashOutcome MachineLink::Transfer(const TransferPlan& report, StatusView& view,
                                    FlashObserver& observer, FlashPosition* position) {
   SessionClock clock(clockScale_);
   LinkIo link(connectionId_, *serial_, *cable_, view, clock, &InterruptToken());
@@ -117,17 +121,71 @@ void TransferWatch::VerdictReceived(std::string_view answer) {
   recorder_.VerdictReceived(answer);
 }
 
-FlashRecordEntry NewRecordEntry(const FirmwareReport& report, const MachineLink& link,
-                                std::int64_t startedUtc) {
-  FlashRecordEntry entry;
-  entry.time = UtcTimeText(startedUtc);
-  entry.program = LOADWING_CLI_NAME;
-  entry.version = LOADWING_VERSION;
-  entry.link = link.Label();
-  entry.file = report.path;
-  DescribeFirmware(*report.image, nullptr, entry);
-  entry.fileSha256 = report.fileSha256;
-  return entry;
+FlashRecordEntry NewRecordEntry(const TransferPlan& plan, const MachineLink& link,
+                                std::int64_t startedUtc, const std::string& machine) {
+  return RecordEntryFromPlan(plan,
+                             RecordStart{LOADWING_CLI_NAME, link.Label(), machine, startedUtc});
+}
+
+void TransferReporter::Event(const char* kind, const std::string& text) {
+  if (json_) {
+    out_ << JsonObject().Add("event", kind).Add("text", text).str() << std::endl;
+  } else {
+    // Indented lines continue a list that the line before them began.
+    err_ << (text.rfind("  ", 0) == 0 ? "" : "loadwing: ") << text << std::endl;
+  }
+}
+
+void TransferReporter::Hints(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) Event("hint", line);
+}
+
+void TransferReporter::FileWarnings(const TransferPlan& plan, bool strict) {
+  if (auto warning = AddressRecordWarning(plan)) Event("warning", *warning);
+  if (!strict) {
+    if (auto warning = BytesBeyondWarning(plan)) Event("warning", *warning);
+  }
+}
+
+TransferRun RunTransfer(const TransferPlan& plan, MachineLink& link, TerminalStatusView& view,
+                        TransferReporter& reporter, const std::string& machine) {
+  TransferRun run;
+  TransferWatch watch(view);
+  FlashRecordEntry entry = NewRecordEntry(plan, link, std::time(nullptr), machine);
+  const auto warn = [&](const std::string& text) { reporter.Event("warning", text); };
+  // Before the first byte: a transfer killed on its way still leaves its start in the record.
+  AppendToFlashRecord(entry, warn);
+  view.SetStatusText(plan.outcome.statusText);
+  view.RefreshFields();
+  view.Follow(&run.position);
+  const double started = SteadySeconds();
+  run.outcome = link.Transfer(plan, view, watch, &run.position);
+  run.seconds = SteadySeconds() - started;
+  view.Finish();
+  view.Follow(nullptr);
+  run.status = view.StatusText();
+  watch.Recorder().Finish(run.outcome, run.status, entry);
+  AppendToFlashRecord(entry, warn);
+  reporter.Hints(TransferAdvice(run.outcome, run.position, plan));
+  return run;
+}
+
+std::string TransferResultJson(const TransferPlan& plan, const char* outcome, int exitCode,
+                               const std::string& status, const FlashPosition* position,
+                               bool withController) {
+  JsonObject json;
+  json.Add("event", "result");
+  if (withController) json.Add("controller", TargetName(plan.outcome.target));
+  json.Add("outcome", outcome)
+      .Add("exit", exitCode)
+      .Add("status", status)
+      .Add("target", TargetName(plan.outcome.target))
+      .Add("bytes", plan.imageSize);
+  if (position != nullptr) json.Add("blocksWritten", position->blocksAcknowledged);
+  json.Add("fileSha256", plan.fileSha256)
+      .Add("sentSha256", plan.sentSha256)
+      .Add("bytesBeyond", plan.bytesBeyond);
+  return json.str();
 }
 
 void AppendToFlashRecord(const FlashRecordEntry& entry,

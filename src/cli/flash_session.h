@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include <ostream>
 #include "app/flash_record.h"
 #include "cli/cli_platform.h"
 #include "cli/firmware_report.h"
@@ -41,8 +42,8 @@ class MachineLink {
   // Where the simulated machine runs ("simulated machine on /dev/pts/4"); empty otherwise.
   const std::string& Note() const { return note_; }
 
-  // One transfer of a loaded report's image; Cancelled when the user stops it (Ctrl-C).
-  FlashOutcome Transfer(const FirmwareReport& report, StatusView& view, FlashObserver& observer,
+  // One transfer of a loaded plan's image; Cancelled when the user stops it (Ctrl-C).
+  FlashOutcome Transfer(const TransferPlan& report, StatusView& view, FlashObserver& observer,
                         FlashPosition* position = nullptr);
 
  private:
@@ -71,9 +72,52 @@ class TransferWatch final : public FlashObserver {
   TransferRecorder recorder_;
 };
 
-// The record entry of a transfer of report over link that began at startedUtc.
-FlashRecordEntry NewRecordEntry(const FirmwareReport& report, const MachineLink& link,
-                                std::int64_t startedUtc);
+// Everything flash and update say besides the status lines: text on err, or with json one
+// event per line on out, so that err stays quiet.
+class TransferReporter {
+ public:
+  TransferReporter(bool json, std::ostream& out, std::ostream& err)
+      : json_(json), out_(out), err_(err) {}
+  bool Json() const { return json_; }
+  // kind: "warning", "hint", "error", "message".
+  void Event(const char* kind, const std::string& text);
+  void Hints(const std::vector<std::string>& lines);
+  // The warnings about a file that will be flashed: records skipped or taken as data, and
+  // (unless strict refuses them) bytes a transfer leaves out.
+  void FileWarnings(const TransferPlan& plan, bool strict);
+
+ private:
+  bool json_;
+  std::ostream& out_;
+  std::ostream& err_;
+};
+
+// How one transfer went.
+struct TransferRun {
+  FlashOutcome outcome = FlashOutcome::NotStarted;
+  FlashPosition position;
+  std::string status;  // the final status text
+  double seconds = 0;
+  // The link refused to send: the adapter or cable is gone, and no later transfer can reach
+  // the machine.
+  bool linkLost() const { return outcome == FlashOutcome::WriteError; }
+};
+
+// The one transfer path of flash and update: the record's "started" line before the first
+// byte, the transfer with its progress and stages, the outcome line (or a warning that the
+// record was not written), and the advice on what the controller was left with.
+TransferRun RunTransfer(const TransferPlan& plan, MachineLink& link, TerminalStatusView& view,
+                        TransferReporter& reporter, const std::string& machine);
+
+// The result of a transfer as one JSON object ("event": "result"); controller, when set, names
+// the controller as update's summary does.
+std::string TransferResultJson(const TransferPlan& plan, const char* outcome, int exitCode,
+                               const std::string& status, const FlashPosition* position,
+                               bool withController);
+
+// The record entry of a transfer of plan over link that begins at startedUtc.
+FlashRecordEntry NewRecordEntry(const TransferPlan& plan, const MachineLink& link,
+                                std::int64_t startedUtc, const std::string& machine);
 
 // Appends entry to the user's flash record; a failure is passed to warn and changes nothing else.
 void AppendToFlashRecord(const FlashRecordEntry& entry,

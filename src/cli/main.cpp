@@ -99,6 +99,8 @@ int main(int argc, char** argv) {
   flashCommand->add_option("--expect-sha256", flash.expectSha256,
                            "Refuse the file, before the link is opened, unless it has this "
                            "SHA-256 (64 hex digits)");
+  flashCommand->add_option("--machine", flash.machine,
+                           "The serial number on the machine's plate, kept in the flash record");
   flashCommand->add_flag("--strict", flash.strict,
                          "Refuse a file holding bytes a transfer would not send");
   info->add_flag("--strict", strict, "Bytes of the file a transfer would not send are an error");

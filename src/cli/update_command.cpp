@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cli/exit_codes.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/sim_options.h"
@@ -79,6 +80,9 @@ CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& options) {
   command->add_flag("--keep-going", options.keepGoing,
                     "Go on with the next controller after a failure");
   command->add_flag("--json", options.json, "Print one JSON event per line on stdout");
+  command->add_option("--machine", options.machine,
+                      "The serial number on the machine's plate, kept in the flash record "
+                      "(as a set file's machine = \"...\")");
   command->add_flag("--strict", options.strict,
                     "Refuse files holding bytes a transfer would not send");
   const std::vector<CLI::Option*> simOptions =
@@ -97,12 +101,15 @@ CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& options) {
 }
 
 int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err) {
+  TransferReporter reporter(options.json, out, err);
   UpdateSet set = ReadUpdateSet(options.set);
   CheckUpdateSet(set, options.strict);
+  if (!set.machine.empty() && !options.machine.empty() && set.machine != options.machine) {
+    set.problems.push_back("the set file is for machine " + set.machine + ", but --machine says " +
+                           options.machine);
+  }
+  const std::string machine = options.machine.empty() ? set.machine : options.machine;
   if (!set.problems.empty()) {
-    err << "loadwing: the update set " << options.set
-        << " is refused; nothing was sent:" << std::endl;
-    for (const std::string& problem : set.problems) err << "  " << problem << std::endl;
     if (options.json) {
       std::string array = "[";
       for (const std::string& problem : set.problems) {
@@ -116,8 +123,23 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
                  .AddRaw("problems", array + "]")
                  .str()
           << std::endl;
+    } else {
+      err << "loadwing: the update set " << TerminalText(options.set)
+          << " is refused; nothing was sent:" << std::endl;
+      for (const std::string& problem : set.problems) {
+        err << "  " << TerminalText(problem) << std::endl;
+      }
     }
     return kExitBadFirmware;
+  }
+  // Stopped during the check: no link opened, nothing sent, nothing recorded.
+  if (InterruptToken().Cancelled()) {
+    if (options.json) {
+      out << SummaryJson({}, kExitInterrupted, true) << std::endl;
+    } else {
+      err << "loadwing: interrupted while the set was checked; nothing was sent" << std::endl;
+    }
+    return kExitInterrupted;
   }
 
   const auto mode = options.json          ? TerminalStatusView::Mode::Json
@@ -127,12 +149,10 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
   MachineLink link;
   std::vector<std::string> why;
   const LinkError linkError = link.Open(options.link, view, why);
-  if (!link.Note().empty() && !options.json) err << "loadwing: " << link.Note() << std::endl;
+  if (!link.Note().empty()) reporter.Event("message", link.Note());
   if (linkError != LinkError::None) {
     view.Finish();
-    if (!options.json) {
-      for (const std::string& line : why) err << "loadwing: " << line << std::endl;
-    }
+    reporter.Hints(why);
     if (options.json) {
       out << JsonObject()
                  .Add("event", "summary")
@@ -150,47 +170,36 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
   int exitCode = kExitCompleted;
   bool interrupted = false;
   for (Done& d : done) {
-    const FirmwareReport& report = *d.item->report;
+    const TransferPlan& plan = *d.item->report;
     if (options.json) {
       out << JsonObject()
                  .Add("event", "transfer")
-                 .Add("controller", TargetName(report.outcome.target))
-                 .Add("file", report.path)
+                 .Add("controller", TargetName(plan.outcome.target))
+                 .Add("file", plan.path)
                  .str()
           << std::endl;
     } else {
-      err << "loadwing: " << TargetDescription(report.outcome.target) << " <- " << report.path
-          << std::endl;
+      err << "loadwing: " << TargetDescription(plan.outcome.target) << " <- "
+          << TerminalText(plan.path) << std::endl;
     }
-    view.SetStatusText(report.outcome.statusText);
-    view.RefreshFields();
-    TransferWatch watch(view);
-    FlashRecordEntry entry = NewRecordEntry(report, link, std::time(nullptr));
-    const double started = SteadySeconds();
-    const FlashOutcome outcome = link.Transfer(report, view, watch);
-    interrupted = outcome == FlashOutcome::Cancelled;
-    view.Finish();
-    d.seconds = SteadySeconds() - started;
-    watch.Recorder().Finish(outcome, view.StatusText(), entry);
-    AppendToFlashRecord(entry, [&](const std::string& text) {
-      if (!options.json) err << "loadwing: warning: " << text << std::endl;
-    });
-    d.outcome = OutcomeName(outcome);
-    d.exit = ExitCodeFor(outcome);
+    reporter.FileWarnings(plan, options.strict);
+    const TransferRun run = RunTransfer(plan, link, view, reporter, machine);
+    interrupted = run.outcome == FlashOutcome::Cancelled;
+    d.seconds = run.seconds;
+    d.outcome = OutcomeName(run.outcome);
+    d.exit = ExitCodeFor(run.outcome);
     if (options.json) {
-      out << JsonObject()
-                 .Add("event", "result")
-                 .Add("controller", TargetName(report.outcome.target))
-                 .Add("outcome", d.outcome)
-                 .Add("exit", d.exit)
-                 .Add("status", view.StatusText())
-                 .str()
+      out << TransferResultJson(plan, d.outcome.c_str(), d.exit, run.status, &run.position, true)
           << std::endl;
     }
     if (d.exit != kExitCompleted && exitCode == kExitCompleted) exitCode = d.exit;
-    if (interrupted) {
-      err << "loadwing: interrupted; the " << TargetDescription(report.outcome.target)
-          << " may hold incomplete firmware: flash it again" << std::endl;
+    if (interrupted) break;
+    if (run.linkLost()) {
+      // No later controller can be reached over a link that is gone; waiting out each one's
+      // time limit would only record failures that never were tried.
+      reporter.Event("error",
+                     "the link to the machine was lost; the remaining controllers "
+                     "were not sent");
       break;
     }
     if (d.exit != kExitCompleted && !options.keepGoing) break;

@@ -16,6 +16,7 @@ struct UpdateOptions {
   bool keepGoing = false;
   bool json = false;
   bool strict = false;
+  std::string machine;       // the serial number on the machine's plate, for the record
   bool progressBar = false;  // set by main: err is a terminal
 };
 

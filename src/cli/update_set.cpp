@@ -52,9 +52,18 @@ void ReadToml(const fs::path& file, UpdateSet& set) {
   }
   const toml::table& table = parsed.table();
   for (const auto& [key, value] : table) {
-    if (key.str() != "firmware") {
+    if (key.str() == "machine") {
+      const auto machine = value.value<std::string>();
+      if (!machine || machine->empty()) {
+        set.problems.push_back(where +
+                               ": machine must be a text (the serial number on the "
+                               "machine's plate)");
+      } else {
+        set.machine = *machine;
+      }
+    } else if (key.str() != "firmware") {
       set.problems.push_back(where + ": unknown key '" + std::string(key.str()) +
-                             "' (only [[firmware]] tables)");
+                             "' (only machine = \"...\" and [[firmware]] tables)");
     }
   }
   const toml::array* list = table["firmware"].as_array();
@@ -144,8 +153,8 @@ UpdateSet ReadUpdateSet(const std::string& path) {
 void CheckUpdateSet(UpdateSet& set, bool strict) {
   std::map<FirmwareTarget, std::string> seen;
   for (UpdateItem& item : set.items) {
-    item.report = std::make_unique<FirmwareReport>(LoadFirmwareReport(item.file));
-    const FirmwareReport& report = *item.report;
+    item.report = std::make_unique<TransferPlan>(MakeTransferPlan(item.file));
+    const TransferPlan& report = *item.report;
     if (!report.loaded()) {
       set.problems.push_back(item.file + ": did not load:" + report.outcome.statusText);
       continue;

@@ -14,11 +14,12 @@ struct UpdateItem {
   std::string file;
   std::string sha256;                        // empty: any
   std::optional<FirmwareTarget> controller;  // none: any
-  std::unique_ptr<FirmwareReport> report;    // filled by CheckUpdateSet
+  std::unique_ptr<TransferPlan> report;      // filled by CheckUpdateSet
 };
 
 struct UpdateSet {
   bool folder = false;                // read from a folder rather than a TOML file
+  std::string machine;                // a TOML file's machine = "...": the plate's serial number
   std::vector<UpdateItem> items;      // in the order they are flashed
   std::vector<std::string> problems;  // each one refuses the whole set
 };
@@ -28,7 +29,8 @@ struct UpdateSet {
 int FolderOrderRank(FirmwareTarget target);
 
 // Reads a set: a folder (its .mot and .hex files, in FolderOrderRank order once loaded) or a TOML
-// file listing [[firmware]] tables with file, and optionally sha256 and controller.
+// file listing [[firmware]] tables with file, and optionally sha256 and controller, and
+// optionally naming the machine (machine = "serial number").
 UpdateSet ReadUpdateSet(const std::string& path);
 
 // Loads every file of the set and lists every problem: a file that does not load, a SHA-256 or

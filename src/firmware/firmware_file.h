@@ -1,12 +1,22 @@
 #pragma once
 #include <cstdint>
-#include <istream>
 #include <memory>
 #include <string>
 
 namespace loadwing {
 
-// One S-record file opened for reading. Destroying it closes the file, so every path out of a
+// Why a firmware file could not be opened. Each is the dialog's " can't open file, error 1";
+// the command line explains them apart.
+enum class OpenFailure : std::uint8_t {
+  None,
+  NotFound,
+  AccessDenied,
+  Folder,
+  NotRegularFile,  // a FIFO, a device, a socket: it might never end, so it is not waited on
+  Other,
+};
+
+// One firmware file opened for reading. Destroying it closes the file, so every path out of a
 // load closes what it opened.
 class FirmwareFile {
  public:
@@ -17,16 +27,14 @@ class FirmwareFile {
   virtual bool Read(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) = 0;
 };
 
-// Opens firmware files: S-record files as files, Intel HEX files as streams. Tests put their own
-// in to make each step fail.
+// Opens firmware files, of either format, for the one read a load makes. Tests put their own in
+// to make each step fail.
 class FirmwareFileSystem {
  public:
   virtual ~FirmwareFileSystem() = default;
-  // Opens path, exactly as given, for sequential reading; null when it cannot be opened.
-  virtual std::unique_ptr<FirmwareFile> Open(const std::string& path) = 0;
-  // Opens path, exactly as given, as a stream for the Intel HEX reading; null when it cannot be
-  // opened or names a folder. The standard file stream unless a test puts in its own.
-  virtual std::unique_ptr<std::istream> OpenStream(const std::string& path);
+  // Opens path, exactly as given, without waiting on it; only a regular file is opened. Null,
+  // with why set, when it cannot be opened or is no regular file.
+  virtual std::unique_ptr<FirmwareFile> Open(const std::string& path, OpenFailure& why) = 0;
 };
 
 // The platform's own file access.

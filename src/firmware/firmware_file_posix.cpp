@@ -11,17 +11,15 @@ namespace {
 
 class PosixFirmwareFile final : public FirmwareFile {
  public:
-  explicit PosixFirmwareFile(int fd) : fd_(fd) {}
+  PosixFirmwareFile(int fd, std::uint64_t size) : fd_(fd), size_(size) {}
   ~PosixFirmwareFile() override { ::close(fd_); }
   PosixFirmwareFile(const PosixFirmwareFile&) = delete;
   PosixFirmwareFile& operator=(const PosixFirmwareFile&) = delete;
 
+  // The size checked when the file was opened: the one the read is measured against.
   bool Size(std::uint32_t& low, std::uint32_t& high) override {
-    struct stat info {};
-    if (::fstat(fd_, &info) != 0 || info.st_size < 0) return false;
-    const auto size = static_cast<std::uint64_t>(info.st_size);
-    low = static_cast<std::uint32_t>(size & 0xFFFFFFFFu);
-    high = static_cast<std::uint32_t>(size >> 32);
+    low = static_cast<std::uint32_t>(size_ & 0xFFFFFFFFu);
+    high = static_cast<std::uint32_t>(size_ >> 32);
     return true;
   }
 
@@ -41,20 +39,44 @@ class PosixFirmwareFile final : public FirmwareFile {
 
  private:
   int fd_;
+  std::uint64_t size_;
 };
+
+OpenFailure FailureOf(int error) {
+  switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+      return OpenFailure::NotFound;
+    case EACCES:
+    case EPERM:
+      return OpenFailure::AccessDenied;
+    case EISDIR:
+      return OpenFailure::Folder;
+    default:
+      return OpenFailure::Other;
+  }
+}
 
 class PosixFirmwareFileSystem final : public FirmwareFileSystem {
  public:
-  std::unique_ptr<FirmwareFile> Open(const std::string& path) override {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    // Windows cannot open a folder as a file; refuse it here too so both fail alike.
+  std::unique_ptr<FirmwareFile> Open(const std::string& path, OpenFailure& why) override {
+    // Non-blocking, so that opening a FIFO with no writer returns at once instead of waiting.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+      why = FailureOf(errno);
+      return nullptr;
+    }
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
+      why = S_ISDIR(info.st_mode) ? OpenFailure::Folder : OpenFailure::NotRegularFile;
       ::close(fd);
       return nullptr;
     }
-    return std::make_unique<PosixFirmwareFile>(fd);
+    // A regular file never blocks; reading it in blocking mode spares the EAGAIN handling.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    why = OpenFailure::None;
+    return std::make_unique<PosixFirmwareFile>(fd, static_cast<std::uint64_t>(info.st_size));
   }
 };
 

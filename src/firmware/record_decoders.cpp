@@ -129,9 +129,6 @@ class TextCursor {
 bool IsAddressRecord(std::uint8_t type) {
   return type >= 0x02 && type <= 0x05;
 }
-bool IsExtendedBase(std::uint8_t type) {
-  return type == 0x02 || type == 0x04;
-}
 
 void NoteIntelHexType(IntelHexStatistics& statistics, std::uint8_t type) {
   if (type == 0x00) {
@@ -163,6 +160,8 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
                             IntelHexStatistics* statistics, ImageCoverage* coverage) {
   StreamChars stream(input);
   std::fill_n(image.data.begin(), kIntelHexResetSize, std::uint8_t{0xFF});
+  // The extended segment base of the last type 02 record, in bytes (its value times 16).
+  std::size_t segmentBase = 0;
   for (;;) {
     char c = 0;
     do {
@@ -182,12 +181,16 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
     if (type == 0x01) return DecodeResult::Complete;
     if (statistics) NoteIntelHexType(*statistics, type);
 
-    const std::size_t address = addressHigh * 256u + addressLow;
+    const std::size_t address = segmentBase + addressHigh * 256u + addressLow;
+    // Under a segment base the controller's 16-bit space ends at 64 KiB: a record reaching it
+    // would be cut or folded. Without one, records keep their old reach past 0xFFFF.
+    const bool fits = segmentBase == 0 || address + count <= kIntelHexResetSize;
     std::uint8_t sum = static_cast<std::uint8_t>(count + addressHigh + addressLow + type);
     // Address records (02 to 05) carry no image data: a start address would overwrite the first
-    // bytes, and a non-zero base names addresses above the 64 KiB the controller receives.
+    // bytes, and a base names where the records after it go.
     const bool addressRecord = IsAddressRecord(type);
-    bool baseAboveZero = false;
+    std::uint8_t base[2] = {0, 0};
+    std::size_t taken = 0;
     std::size_t written = 0;
     bool ended = false;
     for (std::size_t i = 0; i < count; ++i) {
@@ -198,8 +201,11 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
       }
       sum = static_cast<std::uint8_t>(sum + byte);
       if (addressRecord) {
-        baseAboveZero = baseAboveZero || byte != 0;
-      } else {
+        if (taken < 2) base[taken] = byte;
+        // A base of more than two bytes is no base this decoder knows: never zero.
+        if (taken >= 2 && byte != 0) base[0] = base[1] = 0xFF;
+        ++taken;
+      } else if (fits) {
         image.data[address + written++] = byte;
       }
     }
@@ -208,15 +214,27 @@ DecodeResult DecodeIntelHex(std::istream& input, FirmwareImage& image,
       statistics->highestAddress =
           std::max(statistics->highestAddress, static_cast<std::int32_t>(address + written - 1));
     }
-    if (coverage) coverage->Mark(address, written);
+    if (coverage && written > 0) coverage->Mark(address, written);
     if (ended) return DecodeResult::TextEnded;
     std::uint8_t checksum = 0;
     if (!ReadPair(stream, checksum)) return DecodeResult::TextEnded;
     sum = static_cast<std::uint8_t>(sum + checksum);
     if (sum != 0 && ChecksumsChecked()) return DecodeResult::ChecksumMismatch;
-    // Records after a non-zero base belong above 64 KiB; placing them low would corrupt the
-    // image, and dropping them would lose firmware. Refuse the file.
-    if (baseAboveZero && IsExtendedBase(type)) return DecodeResult::RecordOutOfRange;
+    if (!fits) return DecodeResult::RecordOutOfRange;
+    const bool baseAboveZero = base[0] != 0 || base[1] != 0;
+    if (type == 0x02 && baseAboveZero) {
+      // A segment: the records after it go base * 16 higher, which may still lie below 64 KiB.
+      segmentBase = (base[0] * 256u + base[1]) * 16u;
+      if (statistics) {
+        --statistics->addressRecords;
+        ++statistics->segmentRecords;
+      }
+    } else {
+      if (type == 0x02) segmentBase = 0;
+      // A linear base (04) names addresses of 64 KiB and above: placing those records low would
+      // corrupt the image, and dropping them would lose firmware. Refuse the file.
+      if (type == 0x04 && baseAboveZero) return DecodeResult::RecordOutOfRange;
+    }
   }
 }
 

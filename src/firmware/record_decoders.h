@@ -14,8 +14,9 @@ enum class DecodeResult : std::uint8_t {
   TextEnded,         // the text or stream ended before a terminating record
   ChecksumMismatch,  // a record's checksum did not add up; decoding stopped at that record
   // An S2 record whose byte count is below 4, or whose data would land below the first S2
-  // record's address or 131,072 bytes or more above it; an Intel HEX extended-address record
-  // (type 02 or 04) with a non-zero base, whose following records lie above 64 KiB. Such a file
+  // record's address or 131,072 bytes or more above it; an Intel HEX linear base record (type
+  // 04) with a non-zero base, whose following records lie above 64 KiB, or a data record that a
+  // segment base (type 02) places at or above 64 KiB. Such a file
   // is refused whole: flashing a silently cut or folded image is worse than flashing nothing.
   // Nothing of the record is written.
   RecordOutOfRange,
@@ -30,6 +31,7 @@ std::uint8_t HexPairToByte(char high, char low);
 struct IntelHexStatistics {
   std::uint32_t dataRecords = 0;     // type 00
   std::uint32_t addressRecords = 0;  // types 02 to 05 (base zero, or start address): skipped
+  std::uint32_t segmentRecords = 0;  // type 02 with a non-zero base: the records after it move
   std::uint32_t otherRecords = 0;    // types 06 to FF, taken as data at their address field
   std::int32_t highestAddress = -1;  // highest image offset written; -1 when none was
 };
@@ -48,7 +50,9 @@ struct ImageCoverage {
 // first; the upper 65,536 bytes keep what they held unless a record reaches past 0xFFFF.
 // A count of 00 or a record of type 01 ends the file. Each data byte is in the image before its
 // record's checksum is checked. Records of types 02 to 05 write nothing (their checksum is still
-// checked); a type 02 or 04 record with a non-zero base ends the decode with RecordOutOfRange.
+// checked). A type 02 record sets a segment base: the data records after it are placed at
+// base * 16 plus their address, and one reaching 64 KiB or beyond ends the decode with
+// RecordOutOfRange, none of its bytes written; a type 04 record with a non-zero base ends it so.
 // statistics, when given, is filled in as records are taken.
 // A read error of the stream ends the text there (TextEnded, the stream's badbit set).
 DecodeResult DecodeIntelHex(std::istream& stream, FirmwareImage& image,

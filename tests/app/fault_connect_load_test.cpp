@@ -188,44 +188,29 @@ TEST(FaultLoadTest, EachFailingFileStepEndsTheLoadWithTheFileClosed) {
   }
 }
 
-// Intel HEX files are read as a stream: opening it, then every character read, can fail.
-const std::string kMainFile = ":03001000010203E7\r\n:00000001FF\r\n";
-
-TEST(FaultLoadTest, EachFailingHexReadEndsTheLoadWithTheFileClosed) {
-  FakeFirmwareFileSystem clean;
-  clean.content = kMainFile;
-  FirmwareImage cleanImage;
-  ASSERT_EQ(LoadFirmwareFile("fw/main.hex", cleanImage, clean).statusText,
-            " firmware for Fanfolder/Crossfolder loaded");
-  ASSERT_EQ(cleanImage.data[0x12], 0x03);
-  EXPECT_EQ(clean.closes, 1);
-
-  FakeFirmwareFileSystem unopened;
-  unopened.failOpen = true;
-  FirmwareImage image;
-  EXPECT_EQ(LoadFirmwareFile("fw/main.hex", image, unopened).statusText,
-            " load firmware: can't open file, error 1");
-
-  // A count of 00 ends the file: the load is complete once ":00" of the end record has been read.
-  const std::size_t complete = clean.content.find(":00") + 3;
-  for (const auto way : {FailingStreamBuffer::Way::Throw, FailingStreamBuffer::Way::EndEarly}) {
-    for (std::size_t n = 0; n <= clean.content.size(); ++n) {
-      SCOPED_TRACE("read fails after " + std::to_string(n) + " characters");
-      FakeFirmwareFileSystem files;
-      files.content = kMainFile;
-      files.streamFailAt = n;
-      files.streamFailure = way;
-      image.target = FirmwareTarget::WebC;
-      const LoadOutcome outcome = LoadFirmwareFile("fw/main.hex", image, files);
-      if (n < complete) {
-        EXPECT_EQ(outcome.statusText, " load firmware: unexpected end of file");
-        EXPECT_EQ(image.target, FirmwareTarget::None);
-      } else {
-        EXPECT_EQ(outcome.statusText, " firmware for Fanfolder/Crossfolder loaded");
-      }
-      EXPECT_EQ(files.opens, 1);
-      EXPECT_EQ(files.closes, 1);
-    }
+// Intel HEX files are read the same one way; a read that fails ends their text, as it did when
+// they were read as a stream.
+TEST(FaultLoadTest, EachFailingHexStepEndsTheLoadWithTheFileClosed) {
+  const std::string hex = ":03001000010203E7\r\n:00000001FF\r\n";
+  using Files = FakeFirmwareFileSystem;
+  const LoadStepCase cases[] = {
+      {0, [](Files& f) { f.failOpen = true; }, " load firmware: can't open file, error 1"},
+      {1, [](Files& f) { f.failSize = true; }, " load firmware: can't open file, error 2"},
+      {1, [](Files& f) { f.sizeLow = kIntelHexFileLimit + 1; }, " load firmware: file is too big"},
+      {2, [](Files& f) { f.failRead = true; }, " load firmware: unexpected end of file"},
+      {2, [](Files& f) { f.deliver = 10; }, " load firmware: unexpected end of file"},
+      {2, [](Files&) {}, " firmware for Fanfolder/Crossfolder loaded"},
+  };
+  for (const LoadStepCase& c : cases) {
+    SCOPED_TRACE(c.statusText);
+    Files files;
+    files.content = hex;
+    c.arrange(files);
+    FirmwareImage image;
+    image.target = FirmwareTarget::WebC;
+    EXPECT_EQ(LoadFirmwareFile("fw/main.hex", image, files).statusText, c.statusText);
+    EXPECT_EQ(files.steps, c.step + 1);
+    EXPECT_EQ(files.closes, files.opens);
   }
 }
 

@@ -154,34 +154,66 @@ TEST_F(FlashThroughDialogTest, CancelInsideTheTransferEndsTheDialogOnlyAfterIt) 
   EXPECT_FALSE(serial.open);
 }
 
-// Every transfer the dialog makes leaves one entry in the record, whatever its outcome.
-TEST_F(FlashThroughDialogTest, EveryTransferIsRecorded) {
+// Every transfer the dialog makes leaves two lines in the record: "started" before its first
+// byte, its outcome after it. Both describe the file as it was loaded, over the link open at the
+// start, and the outcome is written only once the final state is on screen.
+TEST_F(FlashThroughDialogTest, EveryTransferIsRecordedAsItStartsAndEnds) {
+  FakeFlashRecord fake;
+  record = &fake;
+  std::vector<std::string> lastCallBeforeAppend;
+  std::vector<std::size_t> bytesSentBeforeAppend;
+  fake.onAppend = [&](const FlashRecordEntry&) {
+    lastCallBeforeAppend.push_back(window->calls.empty() ? "" : window->calls.back());
+    bytesSentBeforeAppend.push_back(serial.sent.size());
+  };
+  Prepare();
+  const std::string loadedFile = MotFile(std::string("Mod5") + "module five");
+  // Replaced after the load: the record still describes what was loaded and sent.
+  folder.Write("mod5.mot", MotFile(std::string("Mod5") + "a newer version"));
+  {
+    FakeMachine machine(serial, "MO5OK1", 128);
+    // The link goes while the transfer runs; the record names the one it started on.
+    window->onPump = [&] {
+      if (machine.framesReceived == 128) {
+        SetPorts({1});
+        dialog->OnDeviceChange();
+      }
+    };
+    ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
+    window->onPump = nullptr;
+  }
+  ASSERT_EQ(fake.entries.size(), 2u);
+  EXPECT_EQ(bytesSentBeforeAppend[0], 0u) << "started is recorded before the first byte";
+  EXPECT_EQ(lastCallBeforeAppend[1], "UpdateNow") << "the final state is painted first";
+
+  const FlashRecordEntry& started = fake.entries[0];
+  const FlashRecordEntry& done = fake.entries[1];
+  EXPECT_EQ(started.outcome, "started");
+  EXPECT_EQ(done.outcome, "completed");
+  for (const FlashRecordEntry* entry : {&started, &done}) {
+    EXPECT_EQ(entry->program, kDialogProgramName);
+    EXPECT_EQ(entry->link, "COM3");
+    EXPECT_EQ(entry->time, started.time);
+    EXPECT_EQ(entry->file, dialog->firmwarePath);
+    EXPECT_EQ(entry->target, "Module5");
+    EXPECT_EQ(entry->bytes, 32768u);
+    EXPECT_EQ(entry->sentSha256, Sha256Hex(*Sha256Of(image.data.data(), 32768)));
+    EXPECT_EQ(entry->fileSha256,
+              Sha256Hex(*Sha256Of(reinterpret_cast<const std::uint8_t*>(loadedFile.data()),
+                                  loadedFile.size())));
+  }
+  EXPECT_EQ(done.blocksAcknowledged, 128u);
+  EXPECT_EQ(done.status, " flash: completed");
+  EXPECT_EQ(done.verdict, "SUCCES");
+  EXPECT_EQ(done.time.size(), 20u);
+}
+
+TEST_F(FlashThroughDialogTest, ASilentMachineIsRecordedWithItsWait) {
   FakeFlashRecord fake;
   record = &fake;
   Prepare();
-  {
-    FakeMachine machine(serial, "MO5OK1", 128);
-    ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
-  }
-  ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::NoAnswer);  // nobody answers now
+  ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::NoAnswer);  // nobody answers
   ASSERT_EQ(fake.entries.size(), 2u);
-
-  const FlashRecordEntry& done = fake.entries[0];
-  EXPECT_EQ(done.program, kDialogProgramName);
-  EXPECT_EQ(done.link, "COM3");
-  EXPECT_EQ(done.file, dialog->firmwarePath);
-  EXPECT_EQ(done.target, "Module5");
-  EXPECT_EQ(done.bytes, 32768u);
-  EXPECT_EQ(done.blocksAcknowledged, 128u);
-  EXPECT_EQ(done.outcome, "completed");
-  EXPECT_EQ(done.status, " flash: completed");
-  EXPECT_EQ(done.verdict, "SUCCES");
-  EXPECT_EQ(done.sentSha256, Sha256Hex(*Sha256Of(image.data.data(), 32768)));
-  const auto file = ReadWholeFile(dialog->firmwarePath);
-  ASSERT_TRUE(file);
-  EXPECT_EQ(done.fileSha256, Sha256Hex(*Sha256Of(file->data(), file->size())));
-  EXPECT_EQ(done.time.size(), 20u);
-
   const FlashRecordEntry& silent = fake.entries[1];
   EXPECT_EQ(silent.outcome, "no-answer");
   EXPECT_EQ(silent.blocksAcknowledged, 0u);
@@ -199,7 +231,7 @@ TEST_F(FlashThroughDialogTest, FailingRecordChangesNothingOnScreen) {
     Prepare();
     FakeMachine machine(serial, "MO5OK1", 128);
     EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
-    EXPECT_EQ(fake.appends, withFailingRecord ? 1 : 0);
+    EXPECT_EQ(fake.appends, withFailingRecord ? 2 : 0);
     screens.push_back(window->calls);
   }
   EXPECT_EQ(screens[0], screens[1]);

@@ -208,13 +208,13 @@ std::uint8_t RemainderOf(const std::uint8_t* data, std::size_t n) {
 const std::string kExamples = std::string(LOADWING_SOURCE_DIR) + "/examples/";
 
 TEST(FirmwareReport, Module3ExampleIsDescribedFully) {
-  const FirmwareReport report = LoadFirmwareReport(kExamples + "module3.mot");
+  const TransferPlan report = MakeTransferPlan(kExamples + "module3.mot");
   ASSERT_TRUE(report.loaded()) << report.outcome.statusText;
   EXPECT_EQ(report.outcome.statusText, " firmware for module 3 loaded");
   EXPECT_EQ(report.outcome.target, FirmwareTarget::Module3);
   EXPECT_EQ(report.imageSize, 32768u);
   EXPECT_EQ(report.blocks, 128u);
-  EXPECT_EQ(FirmwareCheckByte(report), RemainderOf(report.image->data.data(), 32768));
+  EXPECT_EQ(PlanCheckByte(report), RemainderOf(report.image->data.data(), 32768));
   EXPECT_FALSE(AddressRecordWarning(report).has_value());
   const std::string text = FormatInfoText(report);
   EXPECT_NE(text.find("Module3 (13"), std::string::npos) << text;
@@ -229,7 +229,7 @@ TEST(FirmwareReport, EachExampleHasItsTarget) {
       {"main_controller.hex", FirmwareTarget::FanfolderCrossfolder},
   };
   for (const auto& [name, target] : cases) {
-    const FirmwareReport report = LoadFirmwareReport(kExamples + name);
+    const TransferPlan report = MakeTransferPlan(kExamples + name);
     EXPECT_EQ(report.outcome.target, target) << name;
     EXPECT_EQ(TargetName(report.outcome.target), TargetName(target));
   }
@@ -249,21 +249,21 @@ TEST(FirmwareReport, TellsWhichRecordsWereSkippedAndWhichTakenAsData) {
       WriteTemp("address_records.hex",
                 ":020000040000FA\r\n:01001000559A\r\n:0400000500001234B1\r\n:01002006AA2F\r\n"
                 ":00000001FF\r\n");
-  const FirmwareReport report = LoadFirmwareReport(path);
+  const TransferPlan report = MakeTransferPlan(path);
   ASSERT_TRUE(report.loaded()) << report.outcome.statusText;
   EXPECT_EQ(report.image->data[0], 0xFF);  // the start address did not land at offset 0
   const auto warning = AddressRecordWarning(report);
   ASSERT_TRUE(warning.has_value());
   EXPECT_NE(warning->find("skipped 2 address record(s)"), std::string::npos) << *warning;
   EXPECT_NE(warning->find("1 record(s) of unknown type"), std::string::npos) << *warning;
-  EXPECT_NE(FormatInfoJson(report).find("\"address\":2"), std::string::npos);
+  EXPECT_NE(FormatInfoJson(report, {}).find("\"address\":2"), std::string::npos);
 }
 
 TEST(FirmwareReport, FailedLoadHasNoTransferFacts) {
-  const FirmwareReport report = LoadFirmwareReport(WriteTemp("no_marker.mot", "S804010000FA\r\n"));
+  const TransferPlan report = MakeTransferPlan(WriteTemp("no_marker.mot", "S804010000FA\r\n"));
   EXPECT_FALSE(report.loaded());
   EXPECT_EQ(report.outcome.statusText, " load firmware: invalid firmware file");
-  const std::string json = FormatInfoJson(report);
+  const std::string json = FormatInfoJson(report, {});
   EXPECT_NE(json.find("\"loaded\":false"), std::string::npos);
   EXPECT_EQ(json.find("checkByte"), std::string::npos);
 }

@@ -263,12 +263,17 @@ PY
     run 9 60 flash "$EXAMPLES/can_module.mot" --port sim --sim-clock-scale 50 --sim-verdict NOPE
     printf '{"time":"2026-' >>"$XDG_STATE_HOME/loadwing/flash-record.jsonl"  # cut by a power loss
     run 0 10 record --json
-    expect_text err.txt "line 3"
+    expect_text err.txt "line 5"
     python3 - out.txt "$(sha256sum <"$EXAMPLES/module3.mot" | cut -c1-64)" <<'PY' || fail "record --json"
 import json, sys
 r = json.load(open(sys.argv[1]))
-a, b = r["entries"]
+sa, a, sb, b = r["entries"]
 assert r["skipped"] == 1
+# Each transfer is a "started" line and its outcome line, paired by time, link, file, target.
+for s, e in ((sa, a), (sb, b)):
+    assert s["outcome"] == "started" and s["blocksAcknowledged"] == 0, s
+    assert [s[k] for k in ("time", "program", "link", "file", "target", "fileSha256")] == \
+        [e[k] for k in ("time", "program", "link", "file", "target", "fileSha256")], (s, e)
 assert (a["target"], a["outcome"], a["blocksAcknowledged"], a["fileSha256"]) == ("Module3", "completed", 128, sys.argv[2]), a
 assert (b["target"], b["outcome"], b["verdict"], b["status"]) == ("CanModule", "no-success", "NOPE", " flash: no success, returncode: NOPE"), b
 assert a["link"].startswith("sim /dev/") and a["seconds"]["blocks"] > 0, a
@@ -293,7 +298,9 @@ summary = events[-1]
 assert summary["event"] == "summary" and summary["exit"] == 0, summary
 assert [t["outcome"] for t in summary["transfers"]] == ["completed"] * 4, summary
 PY
-    [ "$(wc -l <"$XDG_STATE_HOME/loadwing/flash-record.jsonl")" -eq 4 ] || fail "4 records expected"
+    [ "$(grep -c '"outcome":"started"' "$XDG_STATE_HOME/loadwing/flash-record.jsonl")" -eq 4 ] &&
+      [ "$(grep -c '"outcome":"completed"' "$XDG_STATE_HOME/loadwing/flash-record.jsonl")" -eq 4 ] ||
+      fail "4 transfers, each started and completed, expected"
     # Block 300 exists only in the WebC image: the set stops there, or goes on past it.
     run 7 120 update set --port sim --sim-refuse-block 300
     expect_text out.txt "error-while-flashing"

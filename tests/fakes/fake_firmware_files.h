@@ -1,30 +1,29 @@
 #pragma once
 #include <algorithm>
 #include <cstdint>
-#include <istream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "fakes/failing_stream.h"
 #include "firmware/firmware_file.h"
 
 namespace loadwing::testing {
 
-// One firmware file held in memory, whatever path is asked for: opened as a file (S-records) or
-// as a stream (Intel HEX). Each step can be made to fail or to report what a damaged medium
-// reports; every step (open, size, read) is counted, and every file or stream handed out counts
-// as closed once destroyed.
+// Firmware files held in memory, whatever path is asked for. Each step can be made to fail or to
+// report what a damaged medium reports; every step (open, size, read) is counted, and every file
+// handed out counts as closed once destroyed. A later open may serve other contents, as a file
+// replaced between two reads would.
 class FakeFirmwareFileSystem final : public FirmwareFileSystem {
  public:
   class File final : public FirmwareFile {
    public:
-    explicit File(FakeFirmwareFileSystem& owner) : owner_(owner) {}
+    File(FakeFirmwareFileSystem& owner, std::string content)
+        : owner_(owner), content_(std::move(content)) {}
     ~File() override { ++owner_.closes; }
     bool Size(std::uint32_t& low, std::uint32_t& high) override {
       ++owner_.steps;
-      low = owner_.sizeLow.value_or(static_cast<std::uint32_t>(owner_.content.size()));
+      low = owner_.sizeLow.value_or(static_cast<std::uint32_t>(content_.size()));
       high = owner_.sizeHigh;
       return !owner_.failSize;
     }
@@ -32,53 +31,37 @@ class FakeFirmwareFileSystem final : public FirmwareFileSystem {
       ++owner_.steps;
       owner_.readSizes.push_back(size);
       got = std::min<std::uint32_t>(
-          {size, owner_.deliver.value_or(size), static_cast<std::uint32_t>(owner_.content.size())});
-      std::copy_n(owner_.content.begin(), got, buffer);
+          {size, owner_.deliver.value_or(size), static_cast<std::uint32_t>(content_.size())});
+      std::copy_n(content_.begin(), got, buffer);
       return !owner_.failRead;
     }
 
    private:
     FakeFirmwareFileSystem& owner_;
+    std::string content_;
   };
 
-  class Stream final : public FailingStream {
-   public:
-    explicit Stream(FakeFirmwareFileSystem& owner)
-        : FailingStream(owner.content, owner.streamFailAt, owner.streamFailure), owner_(owner) {}
-    ~Stream() override { ++owner_.closes; }
-
-   private:
-    FakeFirmwareFileSystem& owner_;
-  };
-
-  std::unique_ptr<FirmwareFile> Open(const std::string& path) override {
+  std::unique_ptr<FirmwareFile> Open(const std::string& path, OpenFailure& why) override {
     ++steps;
     openedPaths.push_back(path);
-    if (failOpen) return nullptr;
+    if (failOpen) {
+      why = openFailure;
+      return nullptr;
+    }
+    why = OpenFailure::None;
     ++opens;
-    return std::make_unique<File>(*this);
-  }
-  std::unique_ptr<std::istream> OpenStream(const std::string& path) override {
-    if (realStreams) return FirmwareFileSystem::OpenStream(path);
-    ++steps;
-    streamPaths.push_back(path);
-    if (failOpen) return nullptr;
-    ++opens;
-    return std::make_unique<Stream>(*this);
+    return std::make_unique<File>(*this, opens > 1 && laterContent ? *laterContent : content);
   }
 
   std::string content;
+  std::optional<std::string> laterContent;  // served from the second open on
   bool failOpen = false, failSize = false, failRead = false;
-  std::optional<std::uint32_t> sizeLow;  // a size other than the content's
+  OpenFailure openFailure = OpenFailure::Other;  // why a failed open failed
+  std::optional<std::uint32_t> sizeLow;          // a size other than the content's
   std::uint32_t sizeHigh = 0;
   std::optional<std::uint32_t> deliver;  // fewer bytes than asked
-  // A stream fails once this many characters have been read, the way given.
-  std::size_t streamFailAt = std::string::npos;
-  FailingStreamBuffer::Way streamFailure = FailingStreamBuffer::Way::Throw;
-  bool realStreams = false;  // Intel HEX from the real file system instead
 
-  std::vector<std::string> openedPaths;  // by Open, the S-record way
-  std::vector<std::string> streamPaths;  // by OpenStream, the Intel HEX way
+  std::vector<std::string> openedPaths;
   std::vector<std::uint32_t> readSizes;  // the size asked for by each file read
   int steps = 0, opens = 0, closes = 0;
 };

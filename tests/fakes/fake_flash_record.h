@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ class FakeFlashRecord final : public FlashRecord {
  public:
   bool Append(const FlashRecordEntry& entry, std::string& error) override {
     ++appends;
+    if (onAppend) onAppend(entry);
     if (fail) {
       error = "disk full";
       return false;
@@ -20,6 +22,7 @@ class FakeFlashRecord final : public FlashRecord {
   }
 
   bool fail = false;
+  std::function<void(const FlashRecordEntry&)> onAppend;  // sees each entry as it comes
   int appends = 0;
   std::vector<FlashRecordEntry> entries;
 };

@@ -234,19 +234,29 @@ TEST_F(FirmwareLoaderFileTest, IntelHexKeepsTheUpperHalfOfTheImage) {
   }
 }
 
-TEST_F(FirmwareLoaderFileTest, LargeIntelHexFilesHaveNoSizeLimit) {
-  std::string content;
+TEST_F(FirmwareLoaderFileTest, LargeIntelHexFilesAreReadUpToTheLimit) {
+  std::string records;
   const std::string record = IntelRecord(0, 0x1230, Counting(16, 0x80)) + "\r\n";
-  while (content.size() < 3'000'000) content += record;
-  content += kIntelEnd + "\r\n";
-  IntelHexStatistics statistics;
-  auto image = PatternImage();
-  const LoadOutcome outcome = LoadFirmwareFile(Write("large.hex", content), *image,
-                                               PlatformFirmwareFileSystem(), &statistics);
-  EXPECT_EQ(outcome.statusText, kMainLoaded);
-  EXPECT_EQ(statistics.dataRecords, (content.size() - kIntelEnd.size() - 2) / record.size());
-  EXPECT_EQ(statistics.highestAddress, 0x123F);
-  EXPECT_EQ(image->data[0x1230], 0x80);
+  while (records.size() < 3'000'000) records += record;
+  records += kIntelEnd + "\r\n";
+  for (const std::size_t size : {kIntelHexFileLimit, kIntelHexFileLimit + 1}) {
+    SCOPED_TRACE(size);
+    const std::string content = records + std::string(size - records.size(), '\n');
+    LoadDetails details;
+    auto image = PatternImage();
+    const LoadOutcome outcome = LoadFirmwareFile(Write("large.hex", content), *image,
+                                                 PlatformFirmwareFileSystem(), &details);
+    if (size > kIntelHexFileLimit) {
+      EXPECT_EQ(outcome.failure, LoadFailure::TooBig);
+      EXPECT_TRUE(details.fileBytes.empty());  // refused before it was read
+      continue;
+    }
+    EXPECT_EQ(outcome.statusText, kMainLoaded);
+    EXPECT_EQ(details.hexStatistics.dataRecords,
+              (records.size() - kIntelEnd.size() - 2) / record.size());
+    EXPECT_EQ(details.fileBytes.size(), size);
+    EXPECT_EQ(image->data[0x1230], 0x80);
+  }
 }
 
 TEST_F(FirmwareLoaderFileTest, AFailedLoadAfterASuccessfulOneGivesUpTheTarget) {
@@ -267,6 +277,14 @@ struct StepCase {
 
 TEST(FirmwareLoaderStepTest, EachFailingStepEndsTheLoadAndClosesTheFile) {
   const StepCase cases[] = {
+      {"no such file",
+       [](FakeFirmwareFileSystem& f) { f.failOpen = true, f.openFailure = OpenFailure::NotFound; },
+       kError1, 0},
+      {"a FIFO",
+       [](FakeFirmwareFileSystem& f) {
+         f.failOpen = true, f.openFailure = OpenFailure::NotRegularFile;
+       },
+       kError1, 0},
       {"open fails", [](FakeFirmwareFileSystem& f) { f.failOpen = true; }, kError1, 0},
       {"size unknown", [](FakeFirmwareFileSystem& f) { f.failSize = true; }, kError2, 0},
       {"4 GiB", [](FakeFirmwareFileSystem& f) { f.sizeHigh = 1; }, kError2, 0},
@@ -307,12 +325,25 @@ TEST(FirmwareLoaderStepTest, ReadsTheWholeFileOnceFromThePathAsGiven) {
   EXPECT_EQ(files.closes, 1);
 }
 
-TEST(FirmwareLoaderStepTest, IntelHexFilesDoNotGoThroughTheSRecordFiles) {
-  FakeFirmwareFileSystem files;
-  files.realStreams = true;
-  auto image = PatternImage();
-  EXPECT_EQ(LoadFirmwareFile("/nonexistent/loadwing/x.hex", *image, files).statusText, kError1);
-  EXPECT_TRUE(files.openedPaths.empty());
+// Every check of a file and every fingerprint are made from the one read: a file replaced after
+// it (a sync client, a script) changes nothing of what was loaded.
+TEST(FirmwareLoaderStepTest, BothFormatsAreOpenedAndReadOnce) {
+  const std::string hex = ":03001000010203E7\r\n:00000001FF\r\n";
+  for (const auto& [path, content] :
+       {std::pair<std::string, std::string>{"x.hex", hex}, {"x.mot", kWebC + kS8}}) {
+    SCOPED_TRACE(path);
+    FakeFirmwareFileSystem files;
+    files.content = content;
+    files.laterContent = "replaced";
+    LoadDetails details;
+    auto image = PatternImage();
+    const LoadOutcome outcome = LoadFirmwareFile(path, *image, files, &details);
+    EXPECT_EQ(outcome.failure, LoadFailure::None);
+    EXPECT_EQ(files.opens, 1);
+    EXPECT_EQ(files.readSizes,
+              std::vector<std::uint32_t>{static_cast<std::uint32_t>(content.size())});
+    EXPECT_EQ(std::string(details.fileBytes.begin(), details.fileBytes.end()), content);
+  }
 }
 
 }  // namespace
