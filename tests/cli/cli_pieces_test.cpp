@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
+#include "cli/update_command.h"
 
 namespace loadwing::cli {
 namespace {
@@ -333,5 +335,29 @@ TEST(ControllerNames, SpellingsPeopleUse) {
     EXPECT_EQ(TargetFromName(TargetDescription(target)), target);
   }
 }
+}  // namespace
+}  // namespace loadwing::cli
+
+namespace loadwing::cli {
+namespace {
+
+// Ctrl-C while the set is checked: exit 130 before any link is opened or anything recorded.
+TEST(UpdateCommand, AnInterruptDuringTheSetCheckSendsAndRecordsNothing) {
+  const std::string state = ::testing::TempDir() + "loadwing_interrupted_state";
+  ::setenv("XDG_STATE_HOME", state.c_str(), 1);
+  UpdateOptions options;
+  options.set = std::string(LOADWING_SOURCE_DIR) + "/examples";
+  options.link.port = kSimPort;
+  InterruptToken().Cancel();
+  std::ostringstream out;
+  std::ostringstream err;
+  const int code = RunUpdate(options, out, err);
+  InterruptToken().Reset();
+  EXPECT_EQ(code, kExitInterrupted);
+  EXPECT_NE(err.str().find("nothing was sent"), std::string::npos) << err.str();
+  EXPECT_EQ(err.str().find("simulated machine"), std::string::npos) << "a link was opened";
+  EXPECT_FALSE(std::ifstream(state + "/loadwing/flash-record.jsonl").good());
+}
+
 }  // namespace
 }  // namespace loadwing::cli

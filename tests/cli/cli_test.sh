@@ -256,10 +256,14 @@ PY
     run 0 10 info beyond.mot
     expect_text err.txt "3 data byte(s) beyond the first 32768 bytes"
     run 2 10 info --strict beyond.mot
+    run 2 10 info --strict --json beyond.mot
+    expect_text out.txt '"problems":['
+    expect_text out.txt 'beyond the 32768 bytes a transfer sends (--strict)'
+    [ ! -s err.txt ] || fail "--json wrote to stderr: $(cat err.txt)"
     run 2 10 flash beyond.mot --port sim --strict
     expect_text err.txt "--strict" ;;
   record)
-    run 0 60 flash "$EXAMPLES/module3.mot" --port sim
+    run 0 60 flash "$EXAMPLES/module3.mot" --port sim --machine "FF 2041/7"
     run 9 60 flash "$EXAMPLES/can_module.mot" --port sim --sim-clock-scale 50 --sim-verdict NOPE
     printf '{"time":"2026-' >>"$XDG_STATE_HOME/loadwing/flash-record.jsonl"  # cut by a power loss
     run 0 10 record --json
@@ -274,6 +278,7 @@ for s, e in ((sa, a), (sb, b)):
     assert s["outcome"] == "started" and s["blocksAcknowledged"] == 0, s
     assert [s[k] for k in ("time", "program", "link", "file", "target", "fileSha256")] == \
         [e[k] for k in ("time", "program", "link", "file", "target", "fileSha256")], (s, e)
+assert (sa["machine"], a["machine"], b["machine"]) == ("FF 2041/7", "FF 2041/7", ""), (a, b)
 assert (a["target"], a["outcome"], a["blocksAcknowledged"], a["fileSha256"]) == ("Module3", "completed", 128, sys.argv[2]), a
 assert (b["target"], b["outcome"], b["verdict"], b["status"]) == ("CanModule", "no-success", "NOPE", " flash: no success, returncode: NOPE"), b
 assert a["link"].startswith("sim /dev/") and a["seconds"]["blocks"] > 0, a
@@ -302,9 +307,12 @@ PY
       [ "$(grep -c '"outcome":"completed"' "$XDG_STATE_HOME/loadwing/flash-record.jsonl")" -eq 4 ] ||
       fail "4 transfers, each started and completed, expected"
     # Block 300 exists only in the WebC image: the set stops there, or goes on past it.
-    run 7 120 update set --port sim --sim-refuse-block 300
+    run 7 120 update set --port sim --sim-refuse-block 300 --machine FF-2041
     expect_text out.txt "error-while-flashing"
     expect_text out.txt "not sent"
+    expect_text err.txt "erased and partly written: stopped at block 300 of 512"
+    grep -q '"machine":"FF-2041","file":"set/webc.mot".*"outcome":"error-while-flashing"' \
+      "$XDG_STATE_HOME/loadwing/flash-record.jsonl" || fail "--machine not in the record"
     run 7 120 update set --port sim --sim-refuse-block 300 --keep-going
     [ "$(grep -c ' completed ' out.txt)" -eq 3 ] || fail "--keep-going: $(cat out.txt)"
     # A set file: a bad file, a duplicate controller, a wrong fingerprint, a wrong controller.
@@ -322,13 +330,23 @@ file = "set/truncated.hex"
 file = "$EXAMPLES/module3.mot"
 TOML
     rm -f "$XDG_STATE_HOME/loadwing/flash-record.jsonl"
+    run 2 20 update set.toml --port sim --json
+    [ ! -s err.txt ] || fail "update --json wrote to stderr: $(cat err.txt)"
+    expect_text out.txt '"outcome":"refused"'
     run 2 20 update set.toml --port sim
     expect_text err.txt "not for the module 4"
     expect_text err.txt "not the expected"
     expect_text err.txt "truncated.hex: did not load: load firmware: unexpected end of file"
     expect_text err.txt "are both for the module 3"
     [ ! -e "$XDG_STATE_HOME/loadwing/flash-record.jsonl" ] || fail "a refused set sent something"
-    run 1 10 update set.toml ;;
+    run 1 10 update set.toml
+    # A set file naming its machine: kept in the record; another --machine refuses the set.
+    printf 'machine = "CF-7"\n[[firmware]]\nfile = "set/module3.mot"\n' >machine.toml
+    run 2 20 update machine.toml --port sim --machine CF-8
+    expect_text err.txt "the set file is for machine CF-7, but --machine says CF-8"
+    run 0 60 update machine.toml --port sim
+    grep -q '"machine":"CF-7"' "$XDG_STATE_HOME/loadwing/flash-record.jsonl" ||
+      fail "the set file's machine is not in the record" ;;
   external_simulator)
     # loadwing-sim as a separate machine on its own pty: it checks every block and the check
     # byte itself. Then an interrupted transfer must leave the port free for the next one.
@@ -406,6 +424,8 @@ TOML
     head -c 300 /dev/urandom | tr -d 'S:' >random.mot
     cp "$EXAMPLES/module3.mot" module.s19
     mkdir folder.hex
+    mkfifo fifo.hex
+    printf ':020000040001F9\r\n:0100000041BE\r\n:00000001FF\r\n' >wide.hex
     while IFS='|' read -r file advice; do
       run 2 10 info "$file"
       expect_text err.txt "$advice"
@@ -418,10 +438,20 @@ random.mot|this is not S-record text
 module.s19|if this holds S-records, rename it to .mot
 folder.hex|is a folder
 missing.hex|no such file
+fifo.hex|is not a regular file
+/dev/zero|is not a regular file
+wide.hex|the file uses addresses above 64 KiB
 TABLE
+    # The status once on stdout, the advice on stderr, for a file that does not load and for one
+    # that is refused.
     run 2 10 flash cut.mot --port sim
-    expect_line out.txt " load firmware: can't open file, error 5"
-    expect_text err.txt "no S8 record at the end" ;;
+    [ "$(grep -cxF " load firmware: can't open file, error 5" out.txt)" -eq 1 ] ||
+      fail "status not once: $(cat out.txt)"
+    expect_text err.txt "no S8 record at the end"
+    run 2 10 flash "$EXAMPLES/module3.mot" --port sim --expect-sha256 "$(printf '%064d' 0)"
+    [ "$(grep -cxF " firmware for module 3 loaded" out.txt)" -eq 1 ] ||
+      fail "status not once: $(cat out.txt)"
+    expect_text err.txt "not the expected" ;;
   port_failures)
     # As an unprivileged user: each failure in its own words.
     nobody_copy "$EXAMPLES/module3.mot"

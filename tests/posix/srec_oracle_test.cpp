@@ -143,5 +143,52 @@ TEST_F(SrecOracleTest, DecodersMatchSrecCatByteForByte) {
   }
 }
 
+// A type 02 record moves the records after it by its segment base times 16: placed where srec_cat
+// places them while all lies below 64 KiB, refused once a record reaches 64 KiB.
+TEST_F(SrecOracleTest, SegmentedIntelHexIsPlacedAsSrecCatPlacesIt) {
+  struct SegmentCase {
+    const char* segmentRecord;
+    std::uint32_t length;  // of data from offset 0x100 under that segment
+    DecodeResult result;
+  };
+  const SegmentCase cases[] = {
+      {":020000020800F4", 0x2000, DecodeResult::Complete},          // data at 0x8100..0xA0FF
+      {":020000020F00ED", 0x0F00, DecodeResult::Complete},          // up to 0xFFFF exactly
+      {":020000020F00ED", 0x0F01, DecodeResult::RecordOutOfRange},  // one byte at 64 KiB
+  };
+  for (const SegmentCase& c : cases) {
+    SCOPED_TRACE(std::string(c.segmentRecord) + " " + std::to_string(c.length));
+    std::mt19937 random(c.length);
+    Bytes data(c.length);
+    for (auto& b : data) b = static_cast<std::uint8_t>(random());
+    {
+      std::ofstream out(dir_ / "in.bin", std::ios::binary);
+      out.write(reinterpret_cast<const char*>(data.data()),
+                static_cast<std::streamsize>(data.size()));
+    }
+    const fs::path plain = dir_ / "plain.hex";
+    Run("srec_cat " + (dir_ / "in.bin").string() + " -binary -offset 0x100 -o " + plain.string() +
+        " -intel -address-length=2 -output-block-size=32");
+    const Bytes records = ReadAll(plain);
+    const std::string text =
+        c.segmentRecord + std::string("\r\n") + std::string(records.begin(), records.end());
+    const fs::path segmented = dir_ / "segmented.hex";
+    std::ofstream(segmented, std::ios::binary) << text;
+
+    auto image = std::make_unique<FirmwareImage>();
+    std::istringstream stream(text);
+    ASSERT_EQ(DecodeIntelHex(stream, *image), c.result);
+    if (c.result != DecodeResult::Complete) continue;
+    const fs::path oracle = dir_ / "image.bin";
+    Run("srec_cat " + segmented.string() + " -intel -fill 0xFF 0 0x10000 -o " + oracle.string() +
+        " -binary");
+    const Bytes expected = ReadAll(oracle);
+    ASSERT_EQ(expected.size(), 0x10000u);
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+      ASSERT_EQ(image->data[i], expected[i]) << "offset " << i;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace loadwing
