@@ -6,6 +6,7 @@
 
 #include "app/main_dialog_fixture.h"
 #include "core/sha256.h"
+#include "sim/machine_simulator.h"
 
 namespace loadwing::testing::main_dialog_tests {
 namespace {
@@ -170,18 +171,13 @@ TEST_F(FlashThroughDialogTest, EveryTransferIsRecordedAsItStartsAndEnds) {
   const std::string loadedFile = MotFile(std::string("Mod5") + "module five");
   // Replaced after the load: the record still describes what was loaded and sent.
   folder.Write("mod5.mot", MotFile(std::string("Mod5") + "a newer version"));
-  {
-    FakeMachine machine(serial, "MO5OK1", 128);
-    // The link goes while the transfer runs; the record names the one it started on.
-    window->onPump = [&] {
-      if (machine.framesReceived == 128) {
-        SetPorts({1});
-        dialog->OnDeviceChange();
-      }
-    };
-    ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
-    window->onPump = nullptr;
-  }
+  sim::MachineSimulator machine;
+  serial.onWrite = [&](const std::uint8_t* data, std::uint32_t n) {
+    const std::vector<std::uint8_t> answer = machine.Feed(data, n);
+    serial.incoming.insert(serial.incoming.end(), answer.begin(), answer.end());
+  };
+  ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
+  serial.onWrite = nullptr;
   ASSERT_EQ(fake.entries.size(), 2u);
   EXPECT_EQ(bytesSentBeforeAppend[0], 0u) << "started is recorded before the first byte";
   EXPECT_EQ(lastCallBeforeAppend[1], "UpdateNow") << "the final state is painted first";
@@ -206,6 +202,33 @@ TEST_F(FlashThroughDialogTest, EveryTransferIsRecordedAsItStartsAndEnds) {
   EXPECT_EQ(done.status, " flash: completed");
   EXPECT_EQ(done.verdict, "SUCCES");
   EXPECT_EQ(done.time.size(), 20u);
+}
+
+// A device change during the transfer closes the port; the record still names the link the
+// transfer started on, not the "none" left afterwards.
+TEST_F(FlashThroughDialogTest, TheRecordNamesTheLinkTheTransferStartedOn) {
+  clock.stepMsPerRead = 1;  // the waits on the closed port end
+  FakeFlashRecord fake;
+  record = &fake;
+  Prepare();
+  sim::MachineSimulator machine;
+  serial.onWrite = [&](const std::uint8_t* data, std::uint32_t n) {
+    const std::vector<std::uint8_t> answer = machine.Feed(data, n);
+    serial.incoming.insert(serial.incoming.end(), answer.begin(), answer.end());
+    const auto& current = machine.Report().current;
+    if (current && current->blocksReceived == 64 && dialog->connectionId != kNoConnection) {
+      SetPorts({1});
+      dialog->OnDeviceChange();
+    }
+  };
+  EXPECT_NE(dialog->FlashTransfer(), FlashOutcome::Completed);
+  serial.onWrite = nullptr;
+  ASSERT_EQ(dialog->connectionId, kNoConnection);
+  ASSERT_EQ(fake.entries.size(), 2u);
+  EXPECT_EQ(fake.entries[0].link, "COM3");
+  EXPECT_EQ(fake.entries[1].link, "COM3");
+  // The 64th block went in, but its acknowledgement never reached the closed port.
+  EXPECT_EQ(fake.entries[1].blocksAcknowledged, 63u);
 }
 
 TEST_F(FlashThroughDialogTest, ASilentMachineIsRecordedWithItsWait) {
