@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <utility>
 
 #include "app/record_entry.h"
 #include "cli/advice.h"
@@ -152,7 +153,11 @@ TransferRun RunTransfer(const TransferPlan& plan, MachineLink& link, TerminalSta
   TransferRun run;
   TransferWatch watch(view);
   FlashRecordEntry entry = NewRecordEntry(plan, link, std::time(nullptr), machine);
-  const auto warn = [&](const std::string& text) { reporter.Event("warning", text); };
+  // Said once: a record that refused the started line will most likely refuse the outcome too.
+  bool warned = false;
+  const auto warn = [&](const std::string& text) {
+    if (!std::exchange(warned, true)) reporter.Event("warning", text);
+  };
   // Before the first byte: a transfer killed on its way still leaves its start in the record.
   AppendToFlashRecord(entry, warn);
   view.SetStatusText(plan.outcome.statusText);
