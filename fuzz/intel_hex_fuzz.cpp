@@ -22,7 +22,9 @@ DecodeResult DecodeChecked(const std::string& text, GuardedImage& guarded, bool 
 
   Require(fuzz::IsDecodeResult(result));
   // Only an extended-address record with a non-zero base refuses an Intel HEX file.
-  Require(result != DecodeResult::RecordOutOfRange || statistics.addressRecords > 0);
+  // Only a base (04) or a segment (02) can place data out of range.
+  Require(result != DecodeResult::RecordOutOfRange ||
+          statistics.addressRecords + statistics.segmentRecords > 0);
   Require(checkSums || result != DecodeResult::ChecksumMismatch);
   Require(guarded.GuardsIntact());
   Require(guarded.image.target == FirmwareTarget::None);
