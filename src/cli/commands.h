@@ -33,6 +33,8 @@ struct FlashOptions {
   std::string expectSha256;
   // Refuse a file holding bytes a transfer would not send; otherwise a warning.
   bool strict = false;
+  // Where the link is traced; none: not traced.
+  TraceSink* trace = nullptr;
 };
 
 int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err);
