@@ -167,6 +167,23 @@ TEST(TraceReplay, SaysWhereTheLoaderDepartsFromTheTrace) {
   EXPECT_EQ(m.line, number);
 }
 
+TEST(TraceReplay, AnswersAsLongAfterTheLastByteAsRecorded) {
+  sim::ReplayMachine machine(
+      Parse("# loadwing trace 1\n100 open /dev/ttyUSB0\n200 write 2 4d4f\n300 write 1 33\n"
+            "15300 wait 1\n2000300 read 2 4d4f\n2000400 read 4 334f4b31\n# a comment\n"
+            "2100000 write 1 00\n"));
+  EXPECT_TRUE(machine.Feed(reinterpret_cast<const std::uint8_t*>("MO"), 2).empty());
+  const auto answers = machine.Feed(reinterpret_cast<const std::uint8_t*>("3"), 1);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].delayUs, 2'000'000);
+  EXPECT_EQ(std::string(answers[0].bytes.begin(), answers[0].bytes.end()), "MO3OK1");
+  EXPECT_FALSE(machine.Finished());
+  const std::uint8_t zero[] = {0, 7};
+  EXPECT_TRUE(machine.Feed(zero, 2).empty());
+  EXPECT_TRUE(machine.Finished());
+  EXPECT_EQ(machine.Surplus(), 1u);
+}
+
 TEST(TraceReplay, RefusesWhatIsNoTrace) {
   const std::string head = "# loadwing trace 1\n";
   const struct {
