@@ -12,6 +12,7 @@
 #include "cli/session_clock.h"
 #include "cli/sim_options.h"
 #include "cli/terminal.h"
+#include "cli/terminal_status_view.h"
 #include "cli/trace_file.h"
 #include "cli/update_command.h"
 
@@ -171,8 +172,7 @@ int main(int argc, char** argv) {
       first != "flash" && first != "update" && first != "record" && first != "selftest") {
     std::cerr << LOADWING_CLI_NAME ": unknown command '" << argv[1]
               << "' (commands: ports, info, decode, flash, update, record, selftest)\nRun with "
-                 "--help for "
-                 "more information."
+                 "--help for more information."
               << std::endl;
     return kExitUsage;
   }
@@ -214,7 +214,8 @@ int main(int argc, char** argv) {
     std::string error;
     trace = TraceFile::Create(tracePath, traceReplace, error);
     if (!trace) {
-      std::cerr << LOADWING_CLI_NAME ": --trace " << tracePath << ": " << error << std::endl;
+      std::cerr << LOADWING_CLI_NAME ": --trace " << TerminalText(tracePath) << ": " << error
+                << std::endl;
       return kExitOutputError;
     }
     flash.trace = trace.get();
