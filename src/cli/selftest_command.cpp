@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/terminal_status_view.h"
 #include "flash/block_frame.h"
@@ -149,6 +150,18 @@ int RunSelftest(const SelftestOptions& options, std::ostream& out, std::ostream&
   SteadyFineClock clock;
   const LoopbackReport report = link.Loopback(view, clock);
   view.Finish();
+  if (InterruptToken().Cancelled()) {
+    // Stopped by the user: what did not come back says nothing about the adapter.
+    if (options.json) {
+      out << JsonObject()
+                 .Add("event", "result")
+                 .Add("verdict", "interrupted")
+                 .Add("exit", kExitInterrupted)
+                 .str()
+          << std::endl;
+    }
+    return kExitInterrupted;
+  }
   const ExitCode code = ExitCodeFor(report.verdict);
   const std::vector<std::string> lines = LoopbackVerdictText(report, link.Label());
   if (options.json) {
