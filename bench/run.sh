@@ -8,7 +8,8 @@
 #      bench/flash_bench (the same code in one process), the host's overhead per block.
 #   3. The Linux cable layer (libftdi) over the tests' stand-in chip, in simulated time: each
 #      block against its line time plus one 16 ms latency period, by bench/cable_bench.
-#   4. Only with WINDOWS_BUILD_DIR (a windows build; needs an X display in DISPLAY): the same
+#   4. What --trace costs a transfer, against its line time, by bench/trace_bench.
+#   5. Only with WINDOWS_BUILD_DIR (a windows build; needs an X display in DISPLAY): the same
 #      flashing through loadwing.exe's dialog under Wine, by bench/wine_dialog_bench.py. It
 #      restarts that tree's wineserver: not while its tests run.
 # Usage: bench/run.sh [BUILD_DIR] [REPS] [WINDOWS_BUILD_DIR]
@@ -179,6 +180,10 @@ for target in module main webc; do
   printf '%-8s %7s %10s %10s %10s %10s %10s\n' "$c_target" "$c_blocks" "$c_usb_reads" \
     "$c_block_ms_median" "$c_block_ms_max" "$c_line_ms" "$c_goal_ms"
 done
+
+echo
+echo "What --trace costs a WebC transfer (bench/trace_bench, host time over simulated links):"
+"$build/bench/trace_bench" "$reps"
 
 if [[ -n $windows_build ]]; then
   echo

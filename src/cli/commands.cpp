@@ -200,7 +200,8 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
   MachineLink link;
   std::vector<std::string> why;
   const LinkError linkError = link.Open(
-      LinkOptions{options.port, options.usb, options.sim, options.simClockScale}, view, why);
+      LinkOptions{options.port, options.usb, options.sim, options.simClockScale, options.trace},
+      view, why);
   if (!link.Note().empty()) reporter.Event("message", link.Note());
   if (linkError != LinkError::None) {
     view.Finish();

@@ -35,6 +35,8 @@ struct FlashOptions {
   bool strict = false;
   // The serial number on the machine's plate, kept in the record; empty: not given.
   std::string machine;
+  // Where the link is traced; none: not traced.
+  TraceSink* trace = nullptr;
 };
 
 int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err);

@@ -19,6 +19,9 @@ enum ExitCode : int {
   kExitNoSuccess = 9,         // any other verdict, or none within the time limit
   kExitWriteError = 10,       // the link refused to send
   kExitOutputError = 11,      // an output file could not be written
+  kExitLoopbackSilent = 12,   // selftest: nothing came back through the loopback plug
+  kExitLoopbackDamaged = 13,  // selftest: bytes came back lost, changed or out of order
+  kExitLoopbackSlow = 14,     // selftest: the adapter delivers far too late
   kExitInterrupted = 130,     // stopped by Ctrl-C or a termination signal
 };
 

@@ -36,11 +36,18 @@ MachineLink::MachineLink()
 
 MachineLink::~MachineLink() {
   cable_.reset();
+  if (tracedSerial_) tracedSerial_->Close();
   serial_.reset();
 }
 
 LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
                             std::vector<std::string>& why) {
+  if (options.trace != nullptr) {
+    trace_ = std::make_unique<LinkTrace>(*options.trace, traceClock_);
+    tracedSerial_ = std::make_unique<TracingSerialPort>(*serial_, *trace_);
+    tracedD2xx_ = std::make_unique<TracingD2xx>(*d2xx_, *trace_);
+    cable_ = std::make_unique<UsbLink>(*tracedD2xx_);
+  }
   if (options.usb) {
     const LinkError error = ConnectUsbCable(*cable_);
     if (error != LinkError::None) {
@@ -81,7 +88,7 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
       return LinkError::InvalidHandle;
     }
   }
-  const LinkError error = ConnectSerialPort(*serial_, port.devicePath);
+  const LinkError error = ConnectSerialPort(Serial(), port.devicePath);
   if (error != LinkError::None) {
     view.SetStatus(LinkErrorText(error));
     bool notFound = false;
@@ -98,8 +105,14 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
 FlashOutcome MachineLink::Transfer(const TransferPlan& report, StatusView& view,
                                    FlashObserver& observer, FlashPosition* position) {
   SessionClock clock(clockScale_);
-  LinkIo link(connectionId_, *serial_, *cable_, view, clock, &InterruptToken());
+  LinkIo link(connectionId_, Serial(), *cable_, view, clock, &InterruptToken());
   return FlashTransfer(*report.image, link, view, clock, observer, position);
+}
+
+LoopbackReport MachineLink::Loopback(StatusView& view, FineClock& clock) {
+  SessionClock seconds(clockScale_);
+  LinkIo link(connectionId_, Serial(), *cable_, view, seconds, &InterruptToken());
+  return RunLoopbackTest(link, clock);
 }
 
 TransferWatch::TransferWatch(TerminalStatusView& view) : view_(view), recorder_(SteadySeconds) {}

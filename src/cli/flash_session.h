@@ -10,8 +10,10 @@
 #include "cli/firmware_report.h"
 #include "cli/terminal_status_view.h"
 #include "flash/flash_transfer.h"
+#include "flash/loopback_test.h"
 #include "link/connection.h"
 #include "link/link_connect.h"
+#include "link/link_trace.h"
 #include "link/usb_link.h"
 
 namespace loadwing::cli {
@@ -24,6 +26,8 @@ struct LinkOptions {
   bool usb = false;
   SimOptions sim;
   double simClockScale = 1.0;
+  // Where every call on the link is traced; none: no trace.
+  TraceSink* trace = nullptr;
 };
 
 // The link a command opens once and flashes over as often as it needs; closed when it goes.
@@ -45,13 +49,22 @@ class MachineLink {
   // One transfer of a loaded plan's image; Cancelled when the user stops it (Ctrl-C).
   FlashOutcome Transfer(const TransferPlan& report, StatusView& view, FlashObserver& observer,
                         FlashPosition* position = nullptr);
+  // The loopback check over the open link, with a plug where the machine would be.
+  LoopbackReport Loopback(StatusView& view, FineClock& clock);
 
  private:
   // Declared first so that it goes last: the port closes before the machine.
   std::unique_ptr<SimulatedMachine> machine_;
+  // Before the link, so that its closing is still traced.
+  SteadyFineClock traceClock_;
+  std::unique_ptr<LinkTrace> trace_;
+  std::unique_ptr<TracingSerialPort> tracedSerial_;
+  std::unique_ptr<TracingD2xx> tracedD2xx_;
   std::unique_ptr<SerialPort> serial_;
   std::unique_ptr<D2xx> d2xx_;
   std::unique_ptr<UsbLink> cable_;
+  SerialPort& Serial() { return tracedSerial_ ? *tracedSerial_ : *serial_; }
+
   ConnectionId connectionId_ = kNoConnection;
   double clockScale_ = 1.0;
   std::string label_;

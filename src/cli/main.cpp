@@ -8,9 +8,12 @@
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/record_command.h"
+#include "cli/selftest_command.h"
 #include "cli/session_clock.h"
 #include "cli/sim_options.h"
 #include "cli/terminal.h"
+#include "cli/terminal_status_view.h"
+#include "cli/trace_file.h"
 #include "cli/update_command.h"
 
 namespace {
@@ -112,6 +115,27 @@ int main(int argc, char** argv) {
   CLI::App* updateCommand = AddUpdateCommand(app, update);
   AddVersionFlag(*updateCommand);
 
+  SelftestOptions selftest;
+  CLI::App* selftestCommand = app.add_subcommand(
+      "selftest",
+      "Check a serial port or the USB cable through a loopback plug (TX joined to RX), with no "
+      "machine on the line");
+  AddVersionFlag(*selftestCommand);
+  CLI::Option* selftestPort =
+      selftestCommand->add_option("-p,--port", selftest.port, "Serial port to check");
+  selftestCommand->add_flag("--usb", selftest.usb, "Check the maker's USB cable")
+      ->excludes(selftestPort);
+  selftestCommand->add_flag("--json", selftest.json, "Print one JSON event per line on stdout");
+
+  // Both transfer commands can trace their link; the option reads the same on each.
+  std::string tracePath;
+  bool traceReplace = false;
+  for (CLI::App* command : {flashCommand, updateCommand}) {
+    command->add_option("--trace", tracePath,
+                        "Write every byte on the link, timed, into this new file (docs/trace.md)");
+    command->add_flag("--trace-replace", traceReplace, "Replace the --trace file if it exists");
+  }
+
   // Each answer the simulated machine gives can be set one way only (indices: the order above).
   const auto exclusive = [](std::initializer_list<CLI::Option*> options) {
     for (CLI::Option* a : options) {
@@ -147,10 +171,10 @@ int main(int argc, char** argv) {
   }
   // CLI11 would only say that a command is required; name the word it did not know.
   if (first[0] != '-' && first != "ports" && first != "info" && first != "decode" &&
-      first != "flash" && first != "update" && first != "record") {
+      first != "flash" && first != "update" && first != "record" && first != "selftest") {
     std::cerr << LOADWING_CLI_NAME ": unknown command '" << argv[1]
-              << "' (commands: ports, info, decode, flash, update, record)\nRun with --help for "
-                 "more information."
+              << "' (commands: ports, info, decode, flash, update, record, selftest)\nRun with "
+                 "--help for more information."
               << std::endl;
     return kExitUsage;
   }
@@ -165,6 +189,9 @@ int main(int argc, char** argv) {
           throw CLI::ValidationError(option->get_name(), "only with --port sim");
         }
       }
+    }
+    if (*selftestCommand && !selftest.usb && selftest.port.empty()) {
+      throw CLI::ValidationError("selftest", "give the link to check: --port PORT, or --usb");
     }
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
@@ -184,7 +211,21 @@ int main(int argc, char** argv) {
   if (*recordCommand) return RunRecord(record, std::cout, std::cerr);
   if (*decode) return RunDecode(file, output, full, std::cout, std::cerr);
 
+  std::unique_ptr<TraceFile> trace;
+  if (!tracePath.empty()) {
+    std::string error;
+    trace = TraceFile::Create(tracePath, traceReplace, error);
+    if (!trace) {
+      std::cerr << LOADWING_CLI_NAME ": --trace " << TerminalText(tracePath) << ": " << error
+                << std::endl;
+      return kExitOutputError;
+    }
+    flash.trace = trace.get();
+    update.link.trace = trace.get();
+  }
+
   InstallInterruptHandlers();
+  if (*selftestCommand) return RunSelftest(selftest, std::cout, std::cerr);
   const bool errIsTerminal = StreamIsTerminal(stderr);
   flash.progressBar = errIsTerminal;
   // Where err shows on the same terminal, or lands in the same file, the final status is there.

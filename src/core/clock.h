@@ -11,6 +11,20 @@ class Clock {
   virtual std::int64_t Now() = 0;
 };
 
+// Microseconds of a monotonic clock, for measuring the line itself (latency, round trips) and
+// stamping traces. Tests use a fake that moves only when told.
+class FineClock {
+ public:
+  virtual ~FineClock() = default;
+  virtual std::int64_t NowMicros() = 0;
+};
+
+// The standard library's steady clock.
+class SteadyFineClock final : public FineClock {
+ public:
+  std::int64_t NowMicros() override;
+};
+
 // time() of the C library, on every platform.
 class SystemClock final : public Clock {
  public:

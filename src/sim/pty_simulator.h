@@ -11,6 +11,17 @@
 
 namespace loadwing::sim {
 
+// The machine's side of a line: a new pseudo-terminal in raw mode (empty devicePath; the host
+// opens devicePath, and holdFd keeps the line alive across the host's close) or the given
+// device. lineFd is non-blocking.
+struct SimLine {
+  int lineFd = -1;
+  int holdFd = -1;
+  std::string devicePath;
+};
+bool OpenSimLine(const std::string& devicePath, std::uint32_t baud, SimLine& line,
+                 std::string& error);
+
 // One moment on the line as the machine saw it, for measuring the host's pace from this side.
 struct LineEvent {
   std::int64_t monotonicNs = 0;  // CLOCK_MONOTONIC (std::chrono::steady_clock)

@@ -51,6 +51,43 @@ bool MakeRaw(int fd, std::uint32_t baud) {
 
 }  // namespace
 
+bool OpenSimLine(const std::string& devicePath, std::uint32_t baud, SimLine& line,
+                 std::string& error) {
+  if (devicePath.empty()) {
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+      error = std::string("openpty: ") + std::strerror(errno);
+      return false;
+    }
+    if (!MakeRaw(slave, baud)) {
+      error = std::string("raw mode: ") + std::strerror(errno);
+      close(master);
+      close(slave);
+      return false;
+    }
+    line.lineFd = master;
+    line.holdFd = slave;
+    line.devicePath = name;
+  } else {
+    const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+      error = devicePath + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!MakeRaw(fd, baud == 0 ? 38400 : baud)) {
+      error = devicePath + ": raw mode: " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    line.lineFd = fd;
+    line.devicePath = devicePath;
+  }
+  fcntl(line.lineFd, F_SETFL, fcntl(line.lineFd, F_GETFL) | O_NONBLOCK);
+  return true;
+}
+
 PtySimulator::~PtySimulator() {
   Stop();
 }
@@ -67,38 +104,11 @@ bool PtySimulator::Start(const SimulatorConfig& config, const std::string& devic
   timeline_.clear();
   pending_.clear();
   baud_ = config.baudRate;
-  if (devicePath.empty()) {
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-      error_ = std::string("openpty: ") + std::strerror(errno);
-      return false;
-    }
-    if (!MakeRaw(slave, baud_)) {
-      error_ = std::string("raw mode: ") + std::strerror(errno);
-      close(master);
-      close(slave);
-      return false;
-    }
-    lineFd_ = master;
-    holdFd_ = slave;
-    devicePath_ = name;
-  } else {
-    const int fd = open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-      error_ = devicePath + ": " + std::strerror(errno);
-      return false;
-    }
-    if (!MakeRaw(fd, baud_ == 0 ? 38400 : baud_)) {
-      error_ = devicePath + ": raw mode: " + std::strerror(errno);
-      close(fd);
-      return false;
-    }
-    lineFd_ = fd;
-    devicePath_ = devicePath;
-  }
-  fcntl(lineFd_, F_SETFL, fcntl(lineFd_, F_GETFL) | O_NONBLOCK);
+  SimLine line;
+  if (!OpenSimLine(devicePath, baud_, line, error_)) return false;
+  lineFd_ = line.lineFd;
+  holdFd_ = line.holdFd;
+  devicePath_ = line.devicePath;
   simulator_ = std::make_unique<MachineSimulator>(config);
   stop_ = false;
   running_ = true;

@@ -11,13 +11,67 @@
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
+#include <atomic>
+#include <optional>
+
 #include "sim/pty_simulator.h"
+#include "sim/replay_runner.h"
 
 namespace {
 
 volatile std::sig_atomic_t gStop = 0;
+// The same for the replay, whose runner takes an atomic (lock-free, so safe in a handler).
+std::atomic<bool> gStopReplay{false};
 void OnSignal(int) {
   gStop = 1;
+  gStopReplay = true;
+}
+
+// Plays the machine's side of a recorded trace; 0 when the loader did all the trace shows,
+// 3 where it departed from it, 1 when the trace or the line failed.
+int RunReplay(const std::string& tracePath, const std::string& device) {
+  using namespace loadwing::sim;
+  std::string error;
+  const std::optional<ReplayScript> script = LoadTrace(tracePath, error);
+  if (!script) {
+    std::cerr << "loadwing-sim: " << error << "\n";
+    return 1;
+  }
+  SimLine line;
+  if (!OpenSimLine(device, 0, line, error)) {
+    std::cerr << "loadwing-sim: " << error << "\n";
+    return 1;
+  }
+  std::cout << "device: " << line.devicePath << std::endl;
+  const ReplayOutcome outcome = ServeReplay(*script, line.lineFd, gStopReplay);
+  close(line.lineFd);
+  if (line.holdFd >= 0) close(line.holdFd);
+  if (!outcome.error.empty()) {
+    std::cerr << "loadwing-sim: " << outcome.error << "\n";
+    return 1;
+  }
+  if (outcome.mismatch) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "replay: the loader sent 0x%02X where the trace shows 0x%02X (trace line %u)",
+                  outcome.mismatch->got, outcome.mismatch->expected, outcome.mismatch->line);
+    std::cout << text << std::endl;
+    return 3;
+  }
+  if (!outcome.finished) {
+    std::cout << "replay: stopped before the end of the trace" << std::endl;
+    return 3;
+  }
+  if (outcome.surplus > 0) {
+    std::cout << "replay: the loader sent " << outcome.surplus << " bytes more than the trace shows"
+              << std::endl;
+    return 3;
+  }
+  std::cout << "replay: the loader did all the trace shows (" << script->steps.size()
+            << " exchanges)" << std::endl;
+  return 0;
 }
 
 const std::map<std::string, loadwing::FirmwareTarget>& Targets() {
@@ -157,7 +211,16 @@ int main(int argc, char** argv) {
   app.add_option("--timing", timing,
                  "at exit, write one line per piece read from the line (when it came) and per "
                  "answer (when written): 'MONOTONIC_SECONDS in|out BYTES'");
+  std::string replay;
+  app.add_option("--replay", replay,
+                 "play the machine's side of a trace written by loadwing --trace, and say where "
+                 "the loader departs from it (the answers options are not used)");
   CLI11_PARSE(app, argc, argv);
+  if (!replay.empty()) {
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+    return RunReplay(replay, device);
+  }
 
   SimulatorConfig config;
   if (target != "any") {

@@ -555,6 +555,47 @@ TABLE
     timeout -k 2 60 "$LOADWING" flash "$EXAMPLES/module3.mot" --port sim >both.txt 2>&1 ||
       fail "flash into one file failed"
     [ "$(grep -cxF ' flash: completed' both.txt)" -eq 1 ] || fail "final status not once: $(cat both.txt)" ;;
+  field_trace_replay)
+    run 6 30 flash "$EXAMPLES/module3.mot" --port sim --sim-erase-error --trace t.trace
+    expect_line t.trace '# loadwing trace 1'
+    grep -qE '^[0-9]+ write 3 4d4f33$' t.trace || fail "no request in the trace: $(cat t.trace)"
+    grep -qE '^[0-9]+ close$' t.trace || fail "no close in the trace"
+    cp t.trace kept.trace
+    run 11 10 flash "$EXAMPLES/module3.mot" --port sim --trace t.trace
+    expect_text err.txt 'exists already'
+    cmp -s t.trace kept.trace || fail "a refused trace file was changed"
+    ln -s kept.trace link.trace && mkfifo fifo.trace
+    for refused in link.trace fifo.trace; do
+      run 11 10 flash "$EXAMPLES/module3.mot" --port sim --trace "$refused" --trace-replace
+    done
+    run 6 30 flash "$EXAMPLES/module3.mot" --port sim --sim-erase-error --trace t.trace --trace-replace
+    # The machine of the trace, replayed: the loader does it all again, to the same end.
+    timeout -k 2 30 "$LOADWING_SIM" --replay kept.trace >sim.txt 2>&1 &
+    sim=$!
+    for _ in $(seq 50); do grep -q '^device: ' sim.txt 2>/dev/null && break; sleep 0.1; done
+    device=$(sed -n 's/^device: //p' sim.txt)
+    run 6 30 flash "$EXAMPLES/module3.mot" --port "$device"
+    wait "$sim" || fail "the replay ended $?: $(cat sim.txt)"
+    expect_text sim.txt 'replay: the loader did all the trace shows'
+    for bad in /dev/null out.txt fifo.trace; do
+      timeout -k 2 10 "$LOADWING_SIM" --replay "$bad" >sim.txt 2>&1
+      [ $? -eq 1 ] || fail "--replay $bad was not refused: $(cat sim.txt)"
+    done ;;
+  field_selftest)
+    run 1 10 selftest
+    run 1 10 selftest --port sim --usb
+    run 12 20 selftest --port sim
+    expect_text err.txt 'nothing came back'
+    run 12 20 selftest --port sim --json
+    expect_text out.txt '"verdict":"nothing-back","exit":12'
+    socat PTY,raw,echo=0,link="$work/loop" EXEC:cat >/dev/null 2>&1 &
+    plug=$!
+    for _ in $(seq 50); do [ -e "$work/loop" ] && break; sleep 0.1; done
+    run 0 20 selftest --port "$work/loop"
+    expect_text out.txt "this adapter carries the machine's line: 38400 baud 8N1"
+    run 0 20 selftest --port "$work/loop" --json
+    expect_text out.txt '"verdict":"carries","exit":0'
+    kill "$plug" ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2 ;;

@@ -8,6 +8,7 @@
 #include "fakes/fake_serial_port.h"
 #include "fakes/fake_status_view.h"
 #include "fakes/ftdi_standin/ftdi_standin.h"
+#include "flash/loopback_test.h"
 #include "link/libftdi_d2xx.h"
 #include "link/link_io.h"
 #include "link/port_discovery.h"
@@ -119,8 +120,8 @@ class StandinCableTest : public ::testing::Test {
     standin_.setClockHook(
         [](void* user, std::uint64_t nowUs) {
           auto* self = static_cast<StandinCableTest*>(user);
-          self->clock_.AdvanceMs(static_cast<std::int64_t>(nowUs / 1000) - self->mirroredMs_);
-          self->mirroredMs_ = static_cast<std::int64_t>(nowUs / 1000);
+          self->clock_.AdvanceMicros(static_cast<std::int64_t>(nowUs) - self->mirroredUs_);
+          self->mirroredUs_ = static_cast<std::int64_t>(nowUs);
         },
         this);
     device_ = standin_.addDevice(kUsbCableDescription, 1);
@@ -136,7 +137,7 @@ class StandinCableTest : public ::testing::Test {
 
   FtdiStandin standin_;
   FakeClock clock_;
-  std::int64_t mirroredMs_ = 0;
+  std::int64_t mirroredUs_ = 0;
   int device_ = 0;
   LibFtdiD2xx d2xx_{{LOADWING_FTDI_STANDIN, LOADWING_FTDI_STANDIN}};
 };
@@ -178,6 +179,30 @@ TEST_F(StandinCableTest, DrainTakesEveryStaleByteAndTheAnswerComesThroughClean) 
   // Closed, the device goes back to the kernel's serial driver: its tty returns.
   EXPECT_TRUE(cable.Close());
   EXPECT_EQ(standin_.kernelDriverBound(device_), 1);
+}
+
+TEST_F(StandinCableTest, SelftestThroughAnEchoingChipNamesItsLatencyTimer) {
+  UsbLink cable(d2xx_);
+  ASSERT_TRUE(cable.OpenByDescription(kUsbCableDescription, 38400, 0, 0, 8));
+  standin_.setFarEnd(
+      [](void* user, int device, const std::uint8_t* bytes, std::size_t n) {
+        static_cast<StandinCableTest*>(user)->standin_.lineSend(device, bytes, n);
+      },
+      this);
+  testing::FakeSerialPort serial;
+  testing::FakeStatusView view;
+  const ConnectionId usb = kUsbConnection;
+  LinkIo io(usb, serial, cable, view, clock_);
+  const LoopbackReport report = RunLoopbackTest(io, clock_);
+  // Every pattern came back whole; a lone byte waits for the chip's 16 ms latency timer.
+  EXPECT_EQ(report.verdict, LoopbackVerdict::SlowDelivery) << report.pattern;
+  EXPECT_GT(report.latencyUs, 14'000);
+  EXPECT_LT(report.latencyUs, 18'000);
+  // The stand-in's far end answers a write once all of it has crossed the line, and sends it back
+  // at the line's speed: twice the line time, not slower, never faster.
+  EXPECT_FALSE(report.fasterThanLine);
+  EXPECT_GT(report.bytesPerSecond, 3840 / 2 * 0.85);
+  EXPECT_LE(report.bytesPerSecond, 3840 / 2);
 }
 
 TEST_F(StandinCableTest, BufferedBytesAreHandedOutWithoutAskingTheChip) {

@@ -18,10 +18,12 @@ Every wait is bounded. Prints PASS or FAIL lines; exit code 0 only when every ch
 
 import argparse
 import os
+import select
 import shutil
 import subprocess
 import sys
 import termios
+import threading
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from wine_harness import Probe, PtyPair, Wine, check, run_scenario, wait_for  # noqa: E402
@@ -213,7 +215,64 @@ def scenario_usb_missing(args, wine):
         probe.close()
 
 
+class Echo:
+    """A loopback plug on the far end: every byte that arrives goes back at once."""
+
+    def __init__(self, fd):
+        self.fd = fd
+        self.stop = threading.Event()
+        self.thread = threading.Thread(target=self.run, daemon=True)
+        self.thread.start()
+
+    def run(self):
+        while not self.stop.is_set():
+            ready, _, _ = select.select([self.fd], [], [], 0.05)
+            if ready:
+                try:
+                    os.write(self.fd, os.read(self.fd, 4096))
+                except BlockingIOError:
+                    pass
+
+    def close(self):
+        self.stop.set()
+        self.thread.join(5)
+
+
+def scenario_selftest(args, wine):
+    # loadwing-cli.exe with the stand-in FTD2XX.dll beside it, whose cable is COM5 underneath.
+    folder = os.path.join(args.work, "cli")
+    os.makedirs(folder, exist_ok=True)
+    exe = os.path.join(folder, os.path.basename(args.cli))
+    shutil.copy2(args.cli, exe)
+    shutil.copy2(os.path.join(os.path.dirname(args.probe), "FTD2XX.dll"), folder)
+    pair = PtyPair(args.work, "com5")
+    echo = None
+    try:
+        wine.map_ports({"COM5": pair.near})
+        silent = wine.run(exe, "selftest", "--port", "COM5", "--json")
+        check(silent.returncode == 12 and '"verdict":"nothing-back"' in silent.stdout,
+              "COM5 without a plug: nothing came back, exit 12")
+        echo = Echo(pair.far_fd)
+        result = wine.run(exe, "selftest", "--port", "COM5")
+        print("  " + result.stdout.strip().replace("\n", "\n  "), flush=True)
+        check(result.returncode == 0 and "this adapter carries the machine's line" in result.stdout,
+              "COM5 with a plug carries the line, exit 0")
+        check_machine_line(pair, "selftest")
+        wine.env["LOADWING_STANDIN_PORT"] = "COM5"
+        cable = wine.run(exe, "selftest", "--usb", "--json")
+        print("  " + cable.stdout.strip(), flush=True)
+        check(cable.returncode in (0, 14) and '"sent"' not in cable.stdout,
+              "the cable through FTD2XX.dll brings every byte back")
+    finally:
+        wine.env.pop("LOADWING_STANDIN_PORT", None)
+        if echo:
+            echo.close()
+        wine.unmap_ports()
+        pair.close()
+
+
 SCENARIOS = {
+    "selftest": scenario_selftest,
     "serial": scenario_serial,
     "portmap": scenario_portmap,
     "usb": scenario_usb,
@@ -228,6 +287,7 @@ def main():
     parser.add_argument("--prefix", required=True)
     parser.add_argument("--probe", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("--cli", help="loadwing-cli.exe, for the selftest scenario")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
     wine = Wine(args.wine_run, args.prefix)
