@@ -11,9 +11,9 @@
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
 #include "cli/flash_session.h"
-#include "cli/json.h"
 #include "cli/output_file.h"
 #include "cli/terminal_status_view.h"
+#include "core/json.h"
 #include "core/sha256.h"
 #include "flash/flash_transfer.h"
 
@@ -247,15 +247,17 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
 
   TransferWatch watch(view);
   FlashRecordEntry entry = NewRecordEntry(report, link, std::time(nullptr));
+  const auto warnRecord = [&](const std::string& text) { reporter.Event("warning", text); };
+  AppendToFlashRecord(StartedEntry(entry), warnRecord);
   FlashPosition position;
   view.Follow(&position);
   const FlashOutcome outcome = link.Transfer(report, view, watch, &position);
   view.Finish();
   watch.Recorder().Finish(outcome, view.StatusText(), entry);
-  AppendToFlashRecord(entry, [&](const std::string& text) { reporter.Event("warning", text); });
+  AppendToFlashRecord(entry, warnRecord);
   reporter.Hints(TransferAdvice(outcome, position, report));
   const ExitCode code = ExitCodeFor(outcome);
-  reporter.Result(OutcomeName(outcome), code,
+  reporter.Result(FlashOutcomeName(outcome), code,
                   outcome == FlashOutcome::Cancelled ? "" : view.StatusText(), report, &position);
   if (!out) {
     // A reader that quit early took the rest of the output with it, not the transfer.

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "app/flash_record.h"
 #include "cli/advice.h"
-#include "cli/json.h"
+#include "core/json.h"
 #include "core/sha256.h"
 #include "flash/check_byte.h"
+#include "record/flash_record.h"
 
 namespace loadwing::cli {
 

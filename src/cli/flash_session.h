@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "app/flash_record.h"
 #include "cli/cli_platform.h"
 #include "cli/firmware_report.h"
 #include "cli/terminal_status_view.h"
@@ -12,6 +11,7 @@
 #include "link/connection.h"
 #include "link/link_connect.h"
 #include "link/usb_link.h"
+#include "record/flash_record.h"
 
 namespace loadwing::cli {
 

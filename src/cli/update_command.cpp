@@ -7,10 +7,10 @@
 #include <filesystem>
 
 #include "cli/exit_codes.h"
-#include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/sim_options.h"
 #include "cli/update_set.h"
+#include "core/json.h"
 
 namespace loadwing::cli {
 
@@ -166,16 +166,18 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
     view.RefreshFields();
     TransferWatch watch(view);
     FlashRecordEntry entry = NewRecordEntry(report, link, std::time(nullptr));
+    const auto warnRecord = [&](const std::string& text) {
+      if (!options.json) err << "loadwing: warning: " << text << std::endl;
+    };
+    AppendToFlashRecord(StartedEntry(entry), warnRecord);
     const double started = SteadySeconds();
     const FlashOutcome outcome = link.Transfer(report, view, watch);
     interrupted = outcome == FlashOutcome::Cancelled;
     view.Finish();
     d.seconds = SteadySeconds() - started;
     watch.Recorder().Finish(outcome, view.StatusText(), entry);
-    AppendToFlashRecord(entry, [&](const std::string& text) {
-      if (!options.json) err << "loadwing: warning: " << text << std::endl;
-    });
-    d.outcome = OutcomeName(outcome);
+    AppendToFlashRecord(entry, warnRecord);
+    d.outcome = FlashOutcomeName(outcome);
     d.exit = ExitCodeFor(outcome);
     if (options.json) {
       out << JsonObject()

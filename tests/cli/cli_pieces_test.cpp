@@ -11,9 +11,9 @@
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
 #include "cli/interrupt.h"
-#include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
+#include "core/json.h"
 
 namespace loadwing::cli {
 namespace {
@@ -41,7 +41,7 @@ TEST(ExitCodes, OutcomeNamesAreDistinct) {
   std::set<std::string> names;
   for (int i = static_cast<int>(FlashOutcome::NotStarted);
        i <= static_cast<int>(FlashOutcome::Cancelled); ++i) {
-    names.insert(OutcomeName(static_cast<FlashOutcome>(i)));
+    names.insert(FlashOutcomeName(static_cast<FlashOutcome>(i)));
   }
   EXPECT_EQ(names.size(), 12u);
   EXPECT_EQ(names.count("unknown"), 0u);
@@ -51,7 +51,10 @@ TEST(Json, EscapesWhatJsonRequires) {
   EXPECT_EQ(JsonString(" flash: completed"), "\" flash: completed\"");
   EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
   EXPECT_EQ(JsonString("x\ny\tz"), "\"x\\ny\\tz\"");
-  EXPECT_EQ(JsonString(std::string("\x01\x0A\x7F\xC3", 4)), "\"\\u0001\\n\\u007F\\u00C3\"");
+  // Valid UTF-8 as it is, a byte that is none as U+FFFD.
+  EXPECT_EQ(JsonString("M\xC3\xA4rz.mot"), "\"M\xC3\xA4rz.mot\"");
+  EXPECT_EQ(JsonString(std::string("\x01\x0A\xFF\xC3", 4)),
+            "\"\\u0001\\n\xEF\xBF\xBD\xEF\xBF\xBD\"");
 }
 
 TEST(Json, ObjectKeepsOrderAndTypes) {
