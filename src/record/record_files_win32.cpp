@@ -86,16 +86,18 @@ HANDLE OpenRecordFile(const std::string& path, DWORD access, DWORD disposition,
 }  // namespace
 
 std::string DefaultFlashRecordPath(std::string& error) {
-  PWSTR folder = nullptr;
+  // The environment first, as every program started from it sees the same place; the known
+  // folder when it is not set.
   std::string base;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder))) {
-    base = Utf8(folder);
-  }
-  CoTaskMemFree(folder);
+  wchar_t value[MAX_PATH];
+  const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", value, MAX_PATH);
+  if (n > 0 && n < MAX_PATH) base = Utf8(value);
   if (base.empty()) {
-    wchar_t value[MAX_PATH];
-    const DWORD n = GetEnvironmentVariableW(L"LOCALAPPDATA", value, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) base = Utf8(value);
+    PWSTR folder = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &folder))) {
+      base = Utf8(folder);
+    }
+    CoTaskMemFree(folder);
   }
   if (base.empty()) {
     error = "the system names no local application data folder (LOCALAPPDATA)";

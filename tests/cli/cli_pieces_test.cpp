@@ -11,6 +11,7 @@
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
 #include "cli/interrupt.h"
+#include "cli/record_command.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
 #include "core/json.h"
@@ -66,6 +67,30 @@ TEST(Json, ObjectKeepsOrderAndTypes) {
                                .str();
   EXPECT_EQ(text, "{\"event\":\"progress\",\"pos\":3,\"ok\":true,\"list\":[1,2]}");
   EXPECT_EQ(JsonObject().str(), "{}");
+}
+
+// Spreadsheets read what the record holds as it is: RFC 4180 quoting, and no formula run from a
+// file's name.
+TEST(RecordCsv, QuotesFieldsAndDisarmsFormulas) {
+  const struct {
+    const char* file;
+    const char* field;
+  } cases[] = {
+      {"plain.mot", ",plain.mot,"},
+      {"a,b.mot", ",\"a,b.mot\","},
+      {"say \"hi\".mot", ",\"say \"\"hi\"\".mot\","},
+      {"two\nlines", ",\"two\nlines\","},
+      {"=HYPERLINK(\"x\")", ",\"'=HYPERLINK(\"\"x\"\")\","},
+      {"-1+2", ",'-1+2,"},
+  };
+  for (const auto& c : cases) {
+    FlashRecordEntry entry;
+    entry.file = c.file;
+    const std::string csv = RecordCsv({entry});
+    const std::string row = csv.substr(csv.find("\r\n") + 2);
+    EXPECT_NE(row.find(c.field), std::string::npos) << row;
+    EXPECT_EQ(row.substr(row.size() - 2), "\r\n");
+  }
 }
 
 struct ViewFixture {
