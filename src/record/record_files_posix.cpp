@@ -38,6 +38,14 @@ int RegularOnly(int fd, const std::string& path, std::string& error) {
   return fd;
 }
 
+// Takes the group's and others' rights from a file or folder of this user that still has them.
+void ClosePrivate(int fd, mode_t mode) {
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && status.st_uid == ::geteuid() && (status.st_mode & 077) != 0) {
+    ::fchmod(fd, mode);
+  }
+}
+
 class Descriptor {
  public:
   explicit Descriptor(int fd) : fd_(fd) {}
@@ -91,6 +99,10 @@ bool RecordFiles::MakePrivateFolder(const std::string& folder, std::string& erro
     error = "cannot create " + folder + ": a file is in the way";
     return false;
   }
+  // A folder made by an older version was open to everyone: the record's own folder is closed
+  // now (its parents are the user's to set).
+  const Descriptor own(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | kOpenFlags));
+  if (own.get() >= 0) ClosePrivate(own.get(), 0700);
   return true;
 }
 
@@ -159,6 +171,7 @@ bool RecordFiles::AppendDurably(const std::string& path, const std::string& text
   }
   const Descriptor file(RegularOnly(fd, path, error));
   if (file.get() < 0) return false;
+  ClosePrivate(file.get(), 0600);
   const ssize_t written = ::write(file.get(), text.data(), text.size());
   if (written != static_cast<ssize_t>(text.size())) {
     error = Failed("cannot write", path, written >= 0 ? ENOSPC : errno);

@@ -128,6 +128,14 @@ TEST(FlashRecordPosixTest, RecordIsPrivateAndFollowsNoLink) {
         << file;
   }
 
+  // A record an older version left open to everyone is closed when next written.
+  fs::permissions(folder.PathOf("state/loadwing"), fs::perms::all);
+  fs::permissions(record.Path(), fs::perms::all);
+  ASSERT_TRUE(record.Append(Entry('a', 1), error)) << error;
+  EXPECT_EQ(fs::status(folder.PathOf("state/loadwing")).permissions(), fs::perms::owner_all);
+  EXPECT_EQ(fs::status(record.Path()).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+
   const std::string victim = folder.Write("victim", "");
   fs::remove(record.Path() + ".lock");
   fs::create_symlink(victim, record.Path() + ".lock");
