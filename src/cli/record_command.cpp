@@ -93,7 +93,7 @@ int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err
   const std::string path = recordPath.empty() ? DefaultFlashRecordPath(error) : recordPath;
   if (path.empty()) {
     err << "loadwing: no place for the flash record: " << error << std::endl;
-    return kExitRecordUnreadable;
+    return kExitNoRecord;
   }
   const FlashRecordContents contents = ReadFlashRecord(path);
   for (const std::string& note : contents.notes) {
@@ -101,7 +101,7 @@ int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err
   }
   if (!contents.error.empty()) {
     err << "loadwing: cannot read the flash record: " << TerminalText(contents.error) << std::endl;
-    return kExitRecordUnreadable;
+    return kExitNoRecord;
   }
   std::vector<FlashRecordEntry> transfers = RecordedTransfers(contents.entries);
   if (!options.machine.empty()) {
