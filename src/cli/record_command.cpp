@@ -118,7 +118,7 @@ int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err
     out << JsonObject()
                .Add("file", path)
                .AddRaw("entries", entries.str())
-               .Add("skipped", static_cast<std::int64_t>(contents.notes.size()))
+               .Add("skipped", static_cast<std::int64_t>(contents.skipped))
                .str()
         << std::endl;
     return kExitCompleted;

@@ -82,6 +82,7 @@ bool ReadLines(RecordFiles& files, const std::string& path, FlashRecordContents&
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (overlong) {
+      ++contents.skipped;
       contents.notes.push_back("line " + std::to_string(number) + " of " + path +
                                " is longer than " + std::to_string(kMaxRecordLineBytes / 1024) +
                                " KiB: skipped");
@@ -89,6 +90,7 @@ bool ReadLines(RecordFiles& files, const std::string& path, FlashRecordContents&
       if (auto entry = ParseFlashRecordLine(line)) {
         contents.entries.push_back(std::move(*entry));
       } else {
+        ++contents.skipped;
         contents.notes.push_back("line " + std::to_string(number) + " of " + path +
                                  " is incomplete or not a record (cut off?): skipped");
       }

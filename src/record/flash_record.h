@@ -97,7 +97,8 @@ class FileFlashRecord final : public FlashRecord {
 // What a record file holds, older file first, newest entry last.
 struct FlashRecordContents {
   std::vector<FlashRecordEntry> entries;
-  std::vector<std::string> notes;  // lines skipped, and why
+  std::vector<std::string> notes;  // lines skipped and why, or what else went amiss
+  std::size_t skipped = 0;         // lines that were no entry or too long
   bool found = false;              // false when neither file exists
   std::string error;               // set when a file is there but cannot be read
 };

@@ -125,6 +125,7 @@ TEST(FlashRecordTest, OverlongLineIsSkippedWithANote) {
   ASSERT_EQ(contents.entries.size(), 1u);
   EXPECT_EQ(contents.entries[0].blocksAcknowledged, 4u);
   ASSERT_EQ(contents.notes.size(), 2u);
+  EXPECT_EQ(contents.skipped, 2u);
   EXPECT_NE(contents.notes[0].find("line 1 of " + path + " is longer than 64 KiB"),
             std::string::npos)
       << contents.notes[0];
