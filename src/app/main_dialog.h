@@ -3,7 +3,6 @@
 #include <string>
 
 #include "app/dialog_window.h"
-#include "app/flash_record.h"
 #include "app/settings_store.h"
 #include "core/clock.h"
 #include "core/status_view.h"
@@ -15,6 +14,7 @@
 #include "link/serial_port.h"
 #include "link/serial_port_map.h"
 #include "link/usb_link.h"
+#include "record/flash_record.h"
 
 namespace loadwing {
 

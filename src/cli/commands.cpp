@@ -12,9 +12,9 @@
 #include "cli/firmware_report.h"
 #include "cli/flash_session.h"
 #include "cli/interrupt.h"
-#include "cli/json.h"
 #include "cli/output_file.h"
 #include "cli/terminal_status_view.h"
+#include "core/json.h"
 #include "core/sha256.h"
 #include "flash/flash_transfer.h"
 
@@ -215,7 +215,7 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
 
   const TransferRun run = RunTransfer(plan, link, view, reporter, options.machine);
   const ExitCode code = ExitCodeFor(run.outcome);
-  FlashResult(options, out, plan, OutcomeName(run.outcome), code,
+  FlashResult(options, out, plan, FlashOutcomeName(run.outcome), code,
               run.outcome == FlashOutcome::Cancelled ? "" : run.status, &run.position,
               !options.finalOnOut);
   if (!out) {

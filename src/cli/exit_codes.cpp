@@ -47,8 +47,4 @@ ExitCode ExitCodeFor(LinkError error) {
   return kExitNoLink;
 }
 
-const char* OutcomeName(FlashOutcome outcome) {
-  return FlashOutcomeName(outcome);
-}
-
 }  // namespace loadwing::cli

@@ -22,6 +22,7 @@ enum ExitCode : int {
   kExitLoopbackSilent = 12,   // selftest: nothing came back through the loopback plug
   kExitLoopbackDamaged = 13,  // selftest: bytes came back lost, changed or out of order
   kExitLoopbackSlow = 14,     // selftest: the adapter delivers far too late
+  kExitNoRecord = 15,         // the flash record is there but cannot be read
   kExitInterrupted = 130,     // stopped by Ctrl-C or a termination signal
 };
 
@@ -29,8 +30,5 @@ enum ExitCode : int {
 ExitCode ExitCodeFor(FlashOutcome outcome);
 // The exit code a link failure leads to.
 ExitCode ExitCodeFor(LinkError error);
-
-// A short machine-readable name of the outcome, as the JSON result event carries it.
-const char* OutcomeName(FlashOutcome outcome);
 
 }  // namespace loadwing::cli

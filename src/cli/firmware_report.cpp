@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/advice.h"
-#include "cli/json.h"
+#include "core/json.h"
 #include "core/sha256.h"
 
 namespace loadwing::cli {

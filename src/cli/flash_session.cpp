@@ -4,10 +4,10 @@
 #include <ctime>
 #include <utility>
 
-#include "app/record_entry.h"
+#include "record/record_entry.h"
 #include "cli/advice.h"
 #include "cli/interrupt.h"
-#include "cli/json.h"
+#include "core/json.h"
 #include "cli/session_clock.h"
 #include "link/link_io.h"
 

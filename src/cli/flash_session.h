@@ -5,7 +5,7 @@
 #include <vector>
 
 #include <ostream>
-#include "app/flash_record.h"
+
 #include "cli/cli_platform.h"
 #include "cli/firmware_report.h"
 #include "cli/terminal_status_view.h"
@@ -15,6 +15,7 @@
 #include "link/link_connect.h"
 #include "link/link_trace.h"
 #include "link/usb_link.h"
+#include "record/flash_record.h"
 
 namespace loadwing::cli {
 

@@ -1,63 +1,148 @@
 #include "cli/record_command.h"
 
 #include <CLI/CLI.hpp>
-#include <nlohmann/json.hpp>
 
+#include <charconv>
 #include <cstdio>
 
-#include "app/flash_record.h"
 #include "cli/exit_codes.h"
 #include "cli/terminal_status_view.h"
+#include "core/json.h"
 
 namespace loadwing::cli {
+
+namespace {
+
+// A field as RFC 4180 wants it. A text a spreadsheet would take for a formula (a file named
+// "=HYPERLINK(...)", say) gets a leading apostrophe, so that opening the record runs nothing.
+std::string CsvField(const std::string& text) {
+  std::string value = text;
+  if (!value.empty() && std::string_view("=+-@\t\r").find(value[0]) != std::string_view::npos) {
+    value.insert(value.begin(), '\'');
+  }
+  if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
+  std::string quoted = "\"";
+  for (const char c : value) {
+    quoted += c;
+    if (c == '"') quoted += '"';
+  }
+  return quoted + '"';
+}
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+const char* TableOutcome(const std::string& outcome) {
+  return outcome == kDidNotFinishOutcome ? "did not finish" : outcome.c_str();
+}
+
+}  // namespace
 
 CLI::App* AddRecordCommand(CLI::App& app, RecordOptions& options) {
   CLI::App* command = app.add_subcommand(
       "record", "Show the record of every transfer made by this user, newest last");
-  command->add_option("--last", options.last, "Only the last N transfers")
-      ->check(CLI::PositiveNumber);
-  command->add_flag("--json", options.json, "Print one JSON object");
+  command
+      ->add_option_function<std::string>(
+          "--last",
+          [&options](const std::string& text) {
+            std::size_t n = 0;
+            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+            if (error != std::errc() || end != text.data() + text.size() || n == 0) {
+              throw CLI::ValidationError("--last", "give a number of transfers, 1 or more (not '" +
+                                                       TerminalText(text) + "')");
+            }
+            options.last = n;
+          },
+          "Only the last N transfers")
+      ->type_name("N");
+  command->add_option("--machine", options.machine,
+                      "Only transfers into this machine (the serial number on its plate)");
+  CLI::Option* json = command->add_flag("--json", options.json, "Print one JSON object");
+  CLI::Option* csv =
+      command->add_flag("--csv", options.csv, "Print CSV for a spreadsheet, a header line first");
+  json->excludes(csv);
   return command;
 }
 
-int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err) {
+std::string RecordCsv(const std::vector<FlashRecordEntry>& transfers) {
+  std::string text =
+      "schema,time,program,version,machine,link,file,fileSha256,sentSha256,target,bytes,blocks,"
+      "blocksAcknowledged,outcome,status,verdict,querySeconds,blockSeconds,verdictSeconds\r\n";
+  for (const FlashRecordEntry& e : transfers) {
+    for (const std::string& field :
+         {std::to_string(e.schema), CsvField(e.time), CsvField(e.program), CsvField(e.version),
+          CsvField(e.machine), CsvField(e.link), CsvField(e.file), CsvField(e.fileSha256),
+          CsvField(e.sentSha256), CsvField(e.target), std::to_string(e.bytes),
+          std::to_string(e.blocks), std::to_string(e.blocksAcknowledged), CsvField(e.outcome),
+          CsvField(e.status), CsvField(e.verdict), Seconds(e.querySeconds),
+          Seconds(e.blockSeconds)}) {
+      text += field;
+      text += ',';
+    }
+    text += Seconds(e.verdictSeconds) + "\r\n";
+  }
+  return text;
+}
+
+int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err,
+              const std::string& recordPath) {
   std::string error;
-  const std::string path = options.path.empty() ? DefaultFlashRecordPath(error) : options.path;
+  const std::string path = recordPath.empty() ? DefaultFlashRecordPath(error) : recordPath;
   if (path.empty()) {
     err << "loadwing: no place for the flash record: " << error << std::endl;
-    return kExitOutputError;
+    return kExitNoRecord;
   }
-  FlashRecordContents contents = ReadFlashRecord(path);
-  for (const std::string& note : contents.notes) err << "loadwing: note: " << note << std::endl;
-  auto& entries = contents.entries;
-  if (options.last > 0 && entries.size() > options.last) {
-    entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(options.last));
+  const FlashRecordContents contents = ReadFlashRecord(path);
+  for (const std::string& note : contents.notes) {
+    err << "loadwing: note: " << TerminalText(note) << std::endl;
+  }
+  if (!contents.error.empty()) {
+    err << "loadwing: cannot read the flash record: " << TerminalText(contents.error) << std::endl;
+    return kExitNoRecord;
+  }
+  std::vector<FlashRecordEntry> transfers = RecordedTransfers(contents.entries);
+  if (!options.machine.empty()) {
+    std::erase_if(transfers,
+                  [&](const FlashRecordEntry& e) { return e.machine != options.machine; });
+  }
+  if (options.last > 0 && transfers.size() > options.last) {
+    transfers.erase(transfers.begin(), transfers.end() - static_cast<std::ptrdiff_t>(options.last));
   }
 
   if (options.json) {
-    nlohmann::ordered_json json = {{"file", path}, {"entries", nlohmann::ordered_json::array()}};
-    for (const FlashRecordEntry& entry : entries) {
-      json["entries"].push_back(nlohmann::ordered_json::parse(FlashRecordLine(entry)));
-    }
-    json["skipped"] = contents.notes.size();
-    out << json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << std::endl;
+    JsonArray entries;
+    for (const FlashRecordEntry& entry : transfers) entries.AddRaw(FlashRecordLine(entry));
+    out << JsonObject()
+               .Add("file", path)
+               .AddRaw("entries", entries.str())
+               .Add("skipped", static_cast<std::int64_t>(contents.skipped))
+               .str()
+        << std::endl;
+    return kExitCompleted;
+  }
+  if (options.csv) {
+    out << RecordCsv(transfers) << std::flush;
     return kExitCompleted;
   }
   if (!contents.found) {
-    out << "no transfers recorded yet (" << path << ")" << std::endl;
+    out << "no transfers recorded yet (" << TerminalText(path) << ")" << std::endl;
     return kExitCompleted;
   }
   char line[512];
   std::snprintf(line, sizeof line, "%-20s  %-20s  %-12s  %-24s  %9s  %7s  %-12s  ", "time (UTC)",
                 "target", "link", "outcome", "blocks", "seconds", "file sha256");
   out << line << "file\n";
-  for (const FlashRecordEntry& e : entries) {
+  for (const FlashRecordEntry& e : transfers) {
     const std::string blocks =
         std::to_string(e.blocksAcknowledged) + "/" + std::to_string(e.blocks);
     std::snprintf(line, sizeof line, "%-20s  %-20s  %-12s  %-24s  %9s  %7.1f  %-12s  ",
-                  e.time.c_str(), e.target.c_str(), TerminalText(e.link).c_str(), e.outcome.c_str(),
+                  TerminalText(e.time).c_str(), TerminalText(e.target).c_str(),
+                  TerminalText(e.link).c_str(), TableOutcome(TerminalText(e.outcome)),
                   blocks.c_str(), e.querySeconds + e.blockSeconds + e.verdictSeconds,
-                  e.fileSha256.substr(0, 12).c_str());
+                  TerminalText(e.fileSha256.substr(0, 12)).c_str());
     out << line << TerminalText(e.file) << '\n';
   }
   out.flush();

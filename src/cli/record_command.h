@@ -2,6 +2,9 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "record/flash_record.h"
 
 namespace CLI {
 class App;
@@ -10,16 +13,22 @@ class App;
 namespace loadwing::cli {
 
 struct RecordOptions {
-  std::size_t last = 0;  // 0: every entry
+  std::size_t last = 0;  // 0: every transfer
   bool json = false;
-  std::string path;  // the record file; empty: the user's
+  bool csv = false;
+  std::string machine;  // only transfers into this machine; empty: all
 };
 
-// Adds `record [--last N] [--json]` to app.
+// Adds `record [--last N] [--machine ID] [--json | --csv]` to app.
 CLI::App* AddRecordCommand(CLI::App& app, RecordOptions& options);
 
-// Shows the flash record, newest last: a table, or one JSON object. Lines that are no entry are
-// skipped with a note on err.
-int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err);
+// Shows the record at path (the user's when empty), newest last: a table, one JSON object, or
+// CSV. A start that no outcome followed shows as "did not finish". Lines that are no entry are
+// skipped with a note on err; a record that is there but cannot be read is an error.
+int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err,
+              const std::string& path = {});
+
+// The transfers as CSV (RFC 4180, CRLF line ends), a header line first.
+std::string RecordCsv(const std::vector<FlashRecordEntry>& transfers);
 
 }  // namespace loadwing::cli

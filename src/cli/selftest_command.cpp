@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "cli/interrupt.h"
-#include "cli/json.h"
+#include "core/json.h"
 #include "cli/terminal_status_view.h"
 #include "flash/block_frame.h"
 

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "cli/json.h"
+#include "core/json.h"
 
 namespace loadwing::cli {
 

@@ -8,10 +8,10 @@
 
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
-#include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/sim_options.h"
 #include "cli/update_set.h"
+#include "core/json.h"
 
 namespace loadwing::cli {
 
@@ -186,7 +186,7 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
     const TransferRun run = RunTransfer(plan, link, view, reporter, machine);
     interrupted = run.outcome == FlashOutcome::Cancelled;
     d.seconds = run.seconds;
-    d.outcome = OutcomeName(run.outcome);
+    d.outcome = FlashOutcomeName(run.outcome);
     d.exit = ExitCodeFor(run.outcome);
     if (options.json) {
       out << TransferResultJson(plan, d.outcome.c_str(), d.exit, run.status, &run.position, true)

@@ -41,8 +41,10 @@ class LoaderApp {
       : instance_(instance), settings_(ProgramName(), kSettingsRegistryKey) {}
 
   int Run() {
-    // The progress bar's window class is registered here.
-    InitCommonControls();
+    // The progress bar's window class is registered here (InitCommonControls does nothing with
+    // version 6 of the common controls).
+    const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&classes);
     DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_MAIN), nullptr, &LoaderApp::DialogProc,
                     reinterpret_cast<LPARAM>(this));
     // The window is gone; the dialog object closes the cable if it is still open.

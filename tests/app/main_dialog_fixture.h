@@ -20,6 +20,7 @@
 #include "fakes/fake_serial_port_map.h"
 #include "fakes/fake_settings_store.h"
 #include "fakes/record_text.h"
+#include "fakes/temp_folder.h"
 
 namespace loadwing::testing::main_dialog_tests {
 
@@ -82,38 +83,7 @@ class FakeMachine {
   std::string pending_;
 };
 
-// A folder of its own for each test, removed afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("loadwing_") + info->test_suite_name() + "_" + info->name();
-    for (char& c : name) {
-      if (c == '/') c = '_';
-    }
-    path_ = std::filesystem::temp_directory_path() / name;
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-
-  // Writes a file and returns its full path.
-  std::string Write(const std::string& fileName, const std::string& content) const {
-    const std::filesystem::path file = path_ / fileName;
-    std::ofstream out(file, std::ios::binary);
-    out << content;
-    return file.string();
-  }
-  std::string PathOf(const std::string& fileName) const { return (path_ / fileName).string(); }
-
- private:
-  std::filesystem::path path_;
-};
+using testing::TempFolder;
 
 // A dialog on fakes of everything it works on. The platform parts outlive each dialog, so a
 // test can close one dialog and start the next, as a second run of the program would.

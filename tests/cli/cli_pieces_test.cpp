@@ -12,10 +12,11 @@
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
 #include "cli/interrupt.h"
-#include "cli/json.h"
+#include "cli/record_command.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
 #include "cli/update_command.h"
+#include "core/json.h"
 
 namespace loadwing::cli {
 namespace {
@@ -43,7 +44,7 @@ TEST(ExitCodes, OutcomeNamesAreDistinct) {
   std::set<std::string> names;
   for (int i = static_cast<int>(FlashOutcome::NotStarted);
        i <= static_cast<int>(FlashOutcome::Cancelled); ++i) {
-    names.insert(OutcomeName(static_cast<FlashOutcome>(i)));
+    names.insert(FlashOutcomeName(static_cast<FlashOutcome>(i)));
   }
   EXPECT_EQ(names.size(), 12u);
   EXPECT_EQ(names.count("unknown"), 0u);
@@ -53,7 +54,10 @@ TEST(Json, EscapesWhatJsonRequires) {
   EXPECT_EQ(JsonString(" flash: completed"), "\" flash: completed\"");
   EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
   EXPECT_EQ(JsonString("x\ny\tz"), "\"x\\ny\\tz\"");
-  EXPECT_EQ(JsonString(std::string("\x01\x0A\x7F\xC3", 4)), "\"\\u0001\\n\\u007F\\u00C3\"");
+  // Valid UTF-8 as it is, a byte that is none as U+FFFD.
+  EXPECT_EQ(JsonString("M\xC3\xA4rz.mot"), "\"M\xC3\xA4rz.mot\"");
+  EXPECT_EQ(JsonString(std::string("\x01\x0A\xFF\xC3", 4)),
+            "\"\\u0001\\n\xEF\xBF\xBD\xEF\xBF\xBD\"");
 }
 
 TEST(Json, ObjectKeepsOrderAndTypes) {
@@ -65,6 +69,30 @@ TEST(Json, ObjectKeepsOrderAndTypes) {
                                .str();
   EXPECT_EQ(text, "{\"event\":\"progress\",\"pos\":3,\"ok\":true,\"list\":[1,2]}");
   EXPECT_EQ(JsonObject().str(), "{}");
+}
+
+// Spreadsheets read what the record holds as it is: RFC 4180 quoting, and no formula run from a
+// file's name.
+TEST(RecordCsv, QuotesFieldsAndDisarmsFormulas) {
+  const struct {
+    const char* file;
+    const char* field;
+  } cases[] = {
+      {"plain.mot", ",plain.mot,"},
+      {"a,b.mot", ",\"a,b.mot\","},
+      {"say \"hi\".mot", ",\"say \"\"hi\"\".mot\","},
+      {"two\nlines", ",\"two\nlines\","},
+      {"=HYPERLINK(\"x\")", ",\"'=HYPERLINK(\"\"x\"\")\","},
+      {"-1+2", ",'-1+2,"},
+  };
+  for (const auto& c : cases) {
+    FlashRecordEntry entry;
+    entry.file = c.file;
+    const std::string csv = RecordCsv({entry});
+    const std::string row = csv.substr(csv.find("\r\n") + 2);
+    EXPECT_NE(row.find(c.field), std::string::npos) << row;
+    EXPECT_EQ(row.substr(row.size() - 2), "\r\n");
+  }
 }
 
 struct ViewFixture {

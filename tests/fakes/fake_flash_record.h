@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/flash_record.h"
+#include "record/flash_record.h"
 
 namespace loadwing::testing {
 
@@ -25,6 +25,13 @@ class FakeFlashRecord final : public FlashRecord {
   std::function<void(const FlashRecordEntry&)> onAppend;  // sees each entry as it comes
   int appends = 0;
   std::vector<FlashRecordEntry> entries;
+};
+
+// The real record files, but waiting for the lock costs no time: the pauses are only added up.
+class CountingRecordFiles final : public RecordFiles {
+ public:
+  void Pause(int milliseconds) override { pausedMs += milliseconds; }
+  int pausedMs = 0;
 };
 
 }  // namespace loadwing::testing

@@ -7,12 +7,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "fakes/fake_firmware_files.h"
 #include "fakes/record_text.h"
+#include "fakes/temp_folder.h"
 #include "firmware/firmware_loader.h"
 
 namespace loadwing {
@@ -56,18 +56,9 @@ std::string PaddedTo(const std::string& records, std::size_t size, const std::st
   return text + tail;
 }
 
-// A folder of its own under the system's temporary folder, removed with the fixture.
+// A folder of its own, removed with the fixture.
 class FirmwareLoaderFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::random_device random;
-    dir_ = fs::temp_directory_path() / ("loadwing_fw_" + std::to_string(random()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
   std::string Write(const std::string& name, const std::string& content) {
     const fs::path path = dir_ / name;
     std::ofstream out(path, std::ios::binary);
@@ -76,7 +67,8 @@ class FirmwareLoaderFileTest : public ::testing::Test {
   }
   std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
 
-  fs::path dir_;
+  testing::TempFolder folder_;
+  const fs::path& dir_ = folder_.Path();
 };
 
 // ---- extension ----

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/temp_folder.h"
 #include "firmware/record_decoders.h"
 
 namespace loadwing {
@@ -55,13 +56,6 @@ class SrecOracleTest : public ::testing::Test {
     // Without the oracle this test proves nothing: fail rather than skip.
     ASSERT_EQ(std::system("srec_cat -VERSion >/dev/null 2>&1"), 0)
         << "srec_cat is missing: install Debian's srecord (tools/install_deps.sh)";
-    dir_ =
-        fs::temp_directory_path() / ("loadwing_oracle_" + std::to_string(std::random_device{}()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
   void Run(const std::string& command) {
     const fs::path errors = dir_ / "errors.txt";
@@ -70,7 +64,8 @@ class SrecOracleTest : public ::testing::Test {
     ASSERT_EQ(status, 0) << command << "\n" << std::string(message.begin(), message.end());
   }
 
-  fs::path dir_;
+  testing::TempFolder folder_;
+  const fs::path& dir_ = folder_.Path();
 };
 
 TEST_F(SrecOracleTest, DecodersMatchSrecCatByteForByte) {

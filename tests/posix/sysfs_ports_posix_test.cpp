@@ -5,10 +5,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "fakes/temp_folder.h"
 #include "link/sysfs_ports.h"
 
 namespace loadwing {
@@ -18,17 +18,7 @@ namespace fs = std::filesystem;
 
 class SysfsPortsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    root_ =
-        fs::temp_directory_path() / ("loadwing_sysfs_" + std::to_string(std::random_device{}()));
-    sys_ = root_ / "sys";
-    dev_ = root_ / "dev";
-    fs::create_directories(dev_ / "serial" / "by-id");
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
-  }
+  void SetUp() override { fs::create_directories(dev_ / "serial" / "by-id"); }
   void Write(const fs::path& file, const std::string& text) {
     fs::create_directories(file.parent_path());
     std::ofstream(file) << text << "\n";
@@ -60,7 +50,10 @@ class SysfsPortsTest : public ::testing::Test {
     Write(dev_ / name, "");
   }
 
-  fs::path root_, sys_, dev_;
+  testing::TempFolder folder_;
+  const fs::path root_ = folder_.Path();
+  const fs::path sys_ = root_ / "sys";
+  const fs::path dev_ = root_ / "dev";
 };
 
 TEST_F(SysfsPortsTest, ListsHardwarePortsWithTheirUsbDescriptionsAndByIdNames) {

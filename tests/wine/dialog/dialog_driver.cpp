@@ -67,9 +67,13 @@ std::string Status() {
   return Text(Item(kStatus));
 }
 
+// Waits up to kSendLimitMs for the dialog to answer. Not SMTO_ABORTIFHUNG: after a phase that
+// pumps no messages for more than 5 s (a silent machine's query) the window counts as hung
+// until its next message, and the handler's last step (the record, flushed to the disk) can
+// still be running when the question comes.
 bool Send(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, DWORD_PTR& result) {
-  return SendMessageTimeoutA(hwnd, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendLimitMs,
-                             &result) != 0;
+  return SendMessageTimeoutA(hwnd, message, wParam, lParam, SMTO_NORMAL, kSendLimitMs, &result) !=
+         0;
 }
 
 bool AllEnabled() {

@@ -2,14 +2,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/flash_record.h"
+#include "record/flash_record.h"
 #include "flash/transfer_plan.h"
 
 namespace loadwing {
-
-// The outcome of the line appended before the first byte of a transfer goes out; the line with
-// the transfer's own outcome follows it with the same time, program, link, file and target.
-inline constexpr const char* kRecordStarted = "started";
 
 // Who starts a transfer, over which link and at what time: as the record shows them.
 struct RecordStart {

@@ -1,4 +1,4 @@
-#include "app/record_entry.h"
+#include "record/record_entry.h"
 
 #include "firmware/firmware_target_names.h"
 
@@ -17,7 +17,7 @@ FlashRecordEntry RecordEntryFromPlan(const TransferPlan& plan, const RecordStart
   entry.target = TargetName(plan.outcome.target);
   entry.bytes = plan.imageSize;
   entry.blocks = plan.blocks;
-  entry.outcome = kRecordStarted;
+  entry.outcome = kStartedOutcome;
   return entry;
 }
 
