@@ -143,7 +143,11 @@ INSTANTIATE_TEST_SUITE_P(Faults, RecordedTraces,
                                                     FlashOutcome::ErrorWhileFlashing},
                                            Recorded{"erase_error.trace", FlashOutcome::EraseError},
                                            Recorded{"csfail.trace", FlashOutcome::CrcError},
-                                           Recorded{"no_answer.trace", FlashOutcome::NoAnswer}));
+                                           Recorded{"no_answer.trace", FlashOutcome::NoAnswer}),
+                         [](const ::testing::TestParamInfo<Recorded>& param) {
+                           const std::string file = param.param.file;
+                           return file.substr(0, file.find('.'));
+                         });
 
 TEST(TraceReplay, SaysWhereTheLoaderDepartsFromTheTrace) {
   const std::string text = ReadFile(LOADWING_SOURCE_DIR "/tests/traces/csfail.trace");
