@@ -1,7 +1,6 @@
 # The files of src/ that may include each heavy library, and the include prefix that names it.
 # Every other file sees our own declarations only, so that each library is compiled in as few
-# files as possible (cmake/check_heavy_includes.cmake holds src/ to this). src/cli/CMakeLists.txt
-# gives the CLI11 files their precompiled header from the same list.
+# files as possible (cmake/check_heavy_includes.cmake holds src/ to this).
 set(LOADWING_HEAVY_LIBRARIES cli11 tomlplusplus nlohmann_json openssl)
 
 set(LOADWING_HEAVY_cli11_PREFIX "CLI/")
