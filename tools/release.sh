@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release of the checked-out commit into dist/:
 #   loadwing_<version>_amd64.deb        the command line and the simulator, for Debian 12 and later
-#   loadwing-<version>-windows.zip      loadwing.exe and loadwing-cli.exe, 64-bit and 32-bit
+#   loadwing-<version>-windows.zip      loadwing.exe and loadwing-cli.exe, 64-bit and 32-bit, with
+#                                       LICENSE.txt and the third-party notices (COPYRIGHT.txt)
 #   SHA256SUMS
 # The version is the CMake project's. Builds are reproducible: every date written is the
 # commit's (SOURCE_DATE_EPOCH), so two runs of one commit give the same bytes.
@@ -71,9 +72,10 @@ build() {
       "$trees/windows-$arch/src/cli/loadwing-cli.exe"
   done
   sed "s/@VERSION@/$version/g" packaging/windows-README.txt | sed 's/$/\r/' >"$stage/README.txt"
-  for licence in LICENSE LICENSE.txt COPYING; do
-    [ -f "$licence" ] && sed 's/$/\r/' "$licence" >"$stage/LICENSE.txt"
-  done
+  # Loadwing's licence, and the notices of what the programs carry statically (C++ runtime,
+  # winpthreads, the header-only libraries).
+  sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
+  sed 's/$/\r/' packaging/copyright >"$stage/COPYRIGHT.txt"
   # A zip that depends on nothing but the files: fixed times, modes and order, no extra fields.
   find "$trees/zip" -type d -exec chmod 755 {} + -o -type f -exec chmod 644 {} +
   find "$trees/zip" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +

@@ -1,0 +1,1 @@
+#include <nlohmann/json.hpp>

@@ -1,0 +1,2 @@
+#include <toml++/toml.h>
+#include "nlohmann/json_fwd.hpp"

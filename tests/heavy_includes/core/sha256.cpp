@@ -1,0 +1,1 @@
+#include <openssl/sha.h>

@@ -1,0 +1,1 @@
+#include <openssl/evp.h>

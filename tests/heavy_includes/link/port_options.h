@@ -1,0 +1,2 @@
+// A parser of its own.
+#include "CLI/App.hpp"
