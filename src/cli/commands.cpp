@@ -11,6 +11,7 @@
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
 #include "cli/flash_session.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/output_file.h"
 #include "cli/terminal_status_view.h"
@@ -249,7 +250,9 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
   FlashRecordEntry entry = NewRecordEntry(report, link, std::time(nullptr));
   FlashPosition position;
   view.Follow(&position);
+  KeepLastWords(entry, watch, report);
   const FlashOutcome outcome = link.Transfer(report, view, watch, &position);
+  ClearLastWords();
   view.Finish();
   watch.Recorder().Finish(outcome, view.StatusText(), entry);
   AppendToFlashRecord(entry, [&](const std::string& text) { reporter.Event("warning", text); });

@@ -1,7 +1,9 @@
 #include "cli/flash_session.h"
 
 #include <chrono>
+#include <iostream>
 
+#include "cli/advice.h"
 #include "cli/interrupt.h"
 #include "cli/session_clock.h"
 #include "link/link_io.h"
@@ -94,7 +96,9 @@ FlashOutcome MachineLink::Transfer(const FirmwareReport& report, StatusView& vie
                                    FlashObserver& observer, FlashPosition* position) {
   SessionClock clock(clockScale_);
   LinkIo link(connectionId_, *serial_, *cable_, view, clock, &InterruptToken());
-  return FlashTransfer(*report.image, link, view, clock, observer, position);
+  const FlashOutcome outcome = FlashTransfer(*report.image, link, view, clock, observer, position);
+  ReleaseSuspend();  // held from the first block on
+  return outcome;
 }
 
 TransferWatch::TransferWatch(TerminalStatusView& view) : view_(view), recorder_(SteadySeconds) {}
@@ -102,19 +106,50 @@ TransferWatch::TransferWatch(TerminalStatusView& view) : view_(view), recorder_(
 void TransferWatch::PhaseStarted(FlashPhase phase) {
   recorder_.PhaseStarted(phase);
   if (phase == FlashPhase::Blocks) {
+    // From the first block the machine cannot wait: a suspend request waits for the end.
+    HoldSuspend();
+    stage_.store(FlashStage::Blocks);
     view_.StartBlockRate();
   } else {
     view_.EndBlockRate();
+    if (phase == FlashPhase::Verdict) stage_.store(FlashStage::Verdict);
   }
 }
 
 void TransferWatch::BlockAcknowledged(std::uint32_t index, std::uint32_t blocks) {
   recorder_.BlockAcknowledged(index, blocks);
+  acknowledged_.store(index + 1);
   view_.NoteBlocks(index + 1, blocks);
 }
 
 void TransferWatch::VerdictReceived(std::string_view answer) {
   recorder_.VerdictReceived(answer);
+}
+
+FlashPosition TransferWatch::Position(std::uint32_t blocks) const {
+  FlashPosition position;
+  position.stage = stage_.load();
+  position.blocksAcknowledged = acknowledged_.load();
+  position.blockCount = blocks;
+  return position;
+}
+
+void KeepLastWords(const FlashRecordEntry& entry, const TransferWatch& watch,
+                   const FirmwareReport& report) {
+  // Runs on the interrupt thread while this one carries on: it reads only the atomics of watch,
+  // and ClearLastWords() waits for it before watch or report go.
+  SetLastWords([entry, &watch, &report] {
+    const FlashPosition position = watch.Position(entry.blocks);
+    FlashRecordEntry last = entry;
+    last.blocksAcknowledged = position.blocksAcknowledged;
+    last.outcome = FlashOutcomeName(FlashOutcome::Cancelled);
+    AppendToFlashRecord(last, [](const std::string& text) {
+      std::cerr << "loadwing: warning: " << text << std::endl;
+    });
+    for (const std::string& line : TransferAdvice(FlashOutcome::Cancelled, position, report)) {
+      std::cerr << "loadwing: " << line << std::endl;
+    }
+  });
 }
 
 FlashRecordEntry NewRecordEntry(const FirmwareReport& report, const MachineLink& link,

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "cli/exit_codes.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/sim_options.h"
@@ -167,7 +168,9 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
     TransferWatch watch(view);
     FlashRecordEntry entry = NewRecordEntry(report, link, std::time(nullptr));
     const double started = SteadySeconds();
+    KeepLastWords(entry, watch, report);
     const FlashOutcome outcome = link.Transfer(report, view, watch);
+    ClearLastWords();
     interrupted = outcome == FlashOutcome::Cancelled;
     view.Finish();
     d.seconds = SteadySeconds() - started;

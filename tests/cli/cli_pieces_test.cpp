@@ -277,12 +277,38 @@ TEST(SessionClock, ScaledSecondsPassFaster) {
   EXPECT_GE(now - start, 5);
 }
 
-TEST(Interrupt, TheFirstRequestSetsTheTokenAndARepeatedOneIsToldApart) {
-  InterruptToken().Reset();
-  EXPECT_FALSE(NoteInterruptRequest());  // first request
-  EXPECT_TRUE(InterruptToken().Cancelled());
-  EXPECT_TRUE(NoteInterruptRequest());  // a repeated one
-  InterruptToken().Reset();
+TEST(Interrupt, ACopyOfTheFirstSignalWithinTwoSecondsIsTheSameRequest) {
+  constexpr int kInt = 2, kTerm = 15;
+  struct Case {
+    const char* name;
+    int secondKind;
+    std::int64_t secondAtMs;  // after the first
+    InterruptAction second;
+  };
+  for (const Case& c : {Case{"timeout's second copy", kTerm, 0, InterruptAction::Same},
+                        Case{"just within", kTerm, 1999, InterruptAction::Same},
+                        Case{"two seconds on", kTerm, 2000, InterruptAction::ExitNow},
+                        Case{"another signal at once", kInt, 1, InterruptAction::ExitNow}}) {
+    SCOPED_TRACE(c.name);
+    ResetInterruptForTesting();
+    EXPECT_EQ(NoteInterruptRequest(kTerm, 50'000), InterruptAction::Stop);
+    EXPECT_TRUE(InterruptToken().Cancelled());
+    EXPECT_EQ(NoteInterruptRequest(c.secondKind, 50'000 + c.secondAtMs), c.second);
+  }
+  ResetInterruptForTesting();
+}
+
+TEST(Interrupt, LastWordsAreSaidOnceAndNotAfterTheyWereCleared) {
+  ResetInterruptForTesting();
+  int said = 0;
+  SetLastWords([&] { ++said; });
+  SayLastWords();
+  SayLastWords();
+  EXPECT_EQ(said, 1);
+  SetLastWords([&] { ++said; });
+  ClearLastWords();
+  SayLastWords();
+  EXPECT_EQ(said, 1);
 }
 
 // The block phase's speed, against the line model: 258 bytes of 10 bits a block at 38400 baud.

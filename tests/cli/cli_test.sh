@@ -31,6 +31,18 @@ nobody_copy() {
     fail "cannot prepare $nobody"
 }
 
+# start_sim ARGS...: loadwing-sim on a pty of its own (at most 60 s); sets sim_pid and device.
+start_sim() {
+  timeout -k 2 60 "$LOADWING_SIM" "$@" >sim.txt 2>sim_err.txt &
+  sim_pid=$!
+  device=""
+  for _ in $(seq 100); do
+    device=$(sed -n 's/^device: //p' sim.txt)
+    [ -n "$device" ] && break
+    sleep 0.05
+  done
+}
+
 run() {
   local expected=$1 limit=$2
   shift 2
@@ -326,14 +338,7 @@ TOML
     # loadwing-sim as a separate machine on its own pty: it checks every block and the check
     # byte itself. Then an interrupted transfer must leave the port free for the next one.
     : "${LOADWING_SIM:?}"
-    timeout -k 2 60 "$LOADWING_SIM" --baud 115200 >sim.txt 2>sim_err.txt &
-    sim_pid=$!
-    device=""
-    for _ in $(seq 100); do
-      device=$(sed -n 's/^device: //p' sim.txt)
-      [ -n "$device" ] && break
-      sleep 0.05
-    done
+    start_sim --baud 115200
     [ -n "$device" ] || fail "loadwing-sim printed no device"
     run 0 30 flash "$EXAMPLES/module3.mot" --port "$device"
     for _ in $(seq 40); do grep -q "^transfer 1" sim.txt && break; sleep 0.05; done
@@ -341,8 +346,10 @@ TOML
     expect_text sim.txt "matched"
     expect_text sim.txt "verdict SUCCES"
     # Interrupted half way: exit 130 with a message, and the port is not left locked.
-    timeout -k 2 30 "$LOADWING" flash "$EXAMPLES/webc.mot" --port "$device" >int_out.txt \
-      2>int_err.txt &
+    # A background job of a script inherits SIGINT ignored, which loadwing keeps: give it the
+    # default back, as a terminal's foreground job has it.
+    timeout -k 2 30 env --default-signal=INT "$LOADWING" flash "$EXAMPLES/webc.mot" \
+      --port "$device" >int_out.txt 2>int_err.txt &
     flash_pid=$!
     sleep 2
     kill -INT "$flash_pid"
@@ -464,7 +471,8 @@ TABLE
     for when in request blocks; do
       if [ "$when" = request ]; then options=(--sim-silent); else options=(--sim-baud 38400); fi
       # Not under timeout, which would pass the signal on twice (to the child and its group).
-      "$LOADWING" flash "$EXAMPLES/webc.mot" --port sim "${options[@]}" >out.txt 2>err.txt &
+      env --default-signal=INT "$LOADWING" flash "$EXAMPLES/webc.mot" --port sim "${options[@]}" \
+        >out.txt 2>err.txt &
       pid=$!
       (sleep 30 && kill -KILL "$pid" 2>/dev/null) &
       watchdog=$!
@@ -518,6 +526,70 @@ TABLE
     timeout -k 2 60 "$LOADWING" flash "$EXAMPLES/module3.mot" --port sim >both.txt 2>&1 ||
       fail "flash into one file failed"
     [ "$(grep -cxF ' flash: completed' both.txt)" -eq 1 ] || fail "final status not once: $(cat both.txt)" ;;
+  signals)
+    # Each run paces the line (about 11 s of blocks) and is killed by a watchdog if it hangs.
+    record="$XDG_STATE_HOME/loadwing/flash-record.jsonl"
+    start_flash() {
+      "$@" "$LOADWING" flash "$EXAMPLES/module3.mot" --port sim --sim-baud 38400 >out.txt 2>err.txt &
+      pid=$!
+      (sleep 40 && kill -KILL "$pid" 2>/dev/null) &
+      watchdog=$!
+      sleep 2
+    }
+    end_flash() {  # end_flash EXPECTED_EXIT WHAT
+      wait "$pid"
+      rc=$?
+      kill "$watchdog" 2>/dev/null
+      [ "$rc" -eq "$1" ] || fail "$2 exited $rc, expected $1: $(cat err.txt)"
+    }
+    # Two copies of one signal, as timeout and kill -TERM -PGID send them: one request.
+    start_flash
+    kill -TERM "$pid"
+    kill -TERM "$pid"
+    end_flash 130 "two copies of TERM"
+    expect_text err.txt "interrupted; the controller is erased and partly written: stopped at block"
+    grep -q "stopping at once" err.txt && fail "a copy of TERM ended at once: $(cat err.txt)"
+    [ "$(grep -c '"outcome":"interrupted"' "$record")" -eq 1 ] || fail "no record line after TERM"
+    # A later, different request ends at once, yet leaves the record line and the hint. Both are
+    # sent while the process is stopped, so that the first cannot end the transfer before the
+    # second arrives.
+    start_flash
+    kill -STOP "$pid"
+    kill -TERM "$pid"
+    kill -HUP "$pid"
+    kill -CONT "$pid"
+    end_flash 130 "TERM then HUP"
+    expect_text err.txt "stopping at once"
+    expect_text err.txt "interrupted; the controller is erased and partly written: stopped at block"
+    [ "$(grep -c '"outcome":"interrupted"' "$record")" -eq 2 ] || fail "no record line at once"
+    # Under nohup a hang-up does not stop the flash.
+    start_flash nohup
+    kill -HUP "$pid"
+    end_flash 0 "flash under nohup after HUP"
+    expect_last_line out.txt " flash: completed"
+    # Ctrl-Z during the blocks waits for the end of the transfer: a machine of its own, which
+    # gives up after 5 s of silence, must see the whole transfer although loadwing then stays
+    # suspended for 6 s.
+    start_sim --baud 38400 --transfers 1
+    "$LOADWING" flash "$EXAMPLES/module3.mot" --port "$device" >out.txt 2>err.txt &
+    pid=$!
+    (sleep 40 && kill -KILL "$pid" 2>/dev/null) &
+    watchdog=$!
+    sleep 2
+    kill -TSTP "$pid"
+    stopped=""
+    for _ in $(seq 300); do
+      [ "$(ps -o stat= -p "$pid" | cut -c1)" = T ] && stopped=yes && break
+      sleep 0.1
+    done
+    [ -n "$stopped" ] || fail "loadwing never suspended after Ctrl-Z"
+    sleep 6
+    kill -CONT "$pid"
+    end_flash 0 "flash suspended with Ctrl-Z"
+    wait "$sim_pid"
+    expect_text sim.txt "verdict SUCCES"
+    expect_text err.txt "the machine cannot wait: suspending after the transfer"
+    expect_last_line out.txt " flash: completed" ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2 ;;
