@@ -3,9 +3,11 @@
 #include <toml++/toml.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 
+#include "cli/bounded_file.h"
 #include "core/sha256.h"
 #include "firmware/firmware_loader.h"
 #include "firmware/firmware_target_names.h"
@@ -29,10 +31,23 @@ void ReadFolder(const fs::path& folder, UpdateSet& set) {
   for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.empty() || name[0] == '.' || !IsFirmwareName(entry.path())) continue;
-    if (!entry.is_regular_file(ec)) continue;
+    // A firmware name that is no file (a broken link, a folder) would leave its controller out
+    // of the update unseen.
+    std::error_code kind;
+    if (!entry.is_regular_file(kind)) {
+      set.problems.push_back(entry.path().string() + " is not a readable firmware file" +
+                             (entry.is_symlink(kind) ? " (a link to nothing?)" : ""));
+      continue;
+    }
     files.push_back(entry.path());
   }
   if (ec) set.problems.push_back("cannot list " + folder.string() + ": " + ec.message());
+  if (files.size() > kMaxSetEntries) {
+    set.problems.push_back(folder.string() + " holds " + std::to_string(files.size()) +
+                           " firmware files; a machine has only " + std::to_string(kMaxSetEntries) +
+                           " controllers");
+    return;
+  }
   // By name first, so that problems are listed the same way every time.
   std::sort(files.begin(), files.end());
   for (const fs::path& file : files) set.items.push_back(UpdateItem{file.string(), "", {}, {}});
@@ -41,9 +56,128 @@ void ReadFolder(const fs::path& folder, UpdateSet& set) {
   }
 }
 
-void ReadToml(const fs::path& file, UpdateSet& set) {
-  const std::string where = file.string();
-  toml::parse_result parsed = toml::parse_file(where);
+// The length of the UTF-8 sequence at text[i], 0 when it is not one (overlong forms, surrogates
+// and code points beyond U+10FFFF included).
+std::size_t Utf8Length(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t n = 0;
+  unsigned low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    n = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    n = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    n = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + n > text.size()) return 0;
+  if (byte(i + 1) < low || byte(i + 1) > high) return 0;
+  for (std::size_t k = 2; k < n; ++k) {
+    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+  }
+  return n;
+}
+
+}  // namespace
+
+std::optional<std::string> TomlTextProblem(std::string_view text) {
+  // Where the text is: only quoted strings and comments may hold letters beyond ASCII.
+  enum class In { Code, Comment, Basic, Literal, MultiBasic, MultiLiteral };
+  In in = In::Code;
+  int line = 1;
+  const auto at = [&](std::size_t i, std::string_view what) {
+    return text.substr(i, what.size()) == what;
+  };
+  // A closing triple quote may follow up to two quotes of the string's own.
+  const auto closing = [&](std::size_t i, char quote) {
+    std::size_t n = 3;
+    while (n < 5 && i + n < text.size() && text[i + n] == quote) ++n;
+    return n;
+  };
+  const auto where = [&] { return "line " + std::to_string(line) + ": "; };
+  for (std::size_t i = 0; i < text.size();) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F) {
+      char code[8];
+      std::snprintf(code, sizeof code, "0x%02X", static_cast<unsigned>(c));
+      return where() + "control character " + code + " (only tab and line ends may appear)";
+    }
+    const std::size_t n = Utf8Length(text, i);
+    if (n == 0) return where() + "not UTF-8 text";
+    if (n > 1 && in == In::Code) {
+      return where() + "a letter beyond ASCII outside quotes (a key needs them: \"...\")";
+    }
+    const bool escape =
+        c == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\');
+    std::size_t step = n;
+    switch (in) {
+      case In::Code:
+        if (c == '#') {
+          in = In::Comment;
+        } else if (at(i, "\"\"\"")) {
+          in = In::MultiBasic;
+          step = 3;
+        } else if (at(i, "'''")) {
+          in = In::MultiLiteral;
+          step = 3;
+        } else if (c == '"') {
+          in = In::Basic;
+        } else if (c == '\'') {
+          in = In::Literal;
+        }
+        break;
+      case In::Comment:
+        if (c == '\n') in = In::Code;
+        break;
+      case In::Basic:
+        if (escape) {
+          step = 2;
+        } else if (c == '"' || c == '\n') {
+          in = In::Code;
+        }
+        break;
+      case In::Literal:
+        if (c == '\'' || c == '\n') in = In::Code;
+        break;
+      case In::MultiBasic:
+        if (escape) {
+          step = 2;
+        } else if (at(i, "\"\"\"")) {
+          step = closing(i, '"');
+          in = In::Code;
+        }
+        break;
+      case In::MultiLiteral:
+        if (at(i, "'''")) {
+          step = closing(i, '\'');
+          in = In::Code;
+        }
+        break;
+    }
+    if (c == '\n') ++line;
+    i += step;
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+void ReadToml(std::string_view source, const std::string& where, const fs::path& base,
+              UpdateSet& set) {
+  // toml++ 3.3 reaches undefined behaviour on some bytes no TOML text may hold: they never reach
+  // it.
+  if (const auto problem = TomlTextProblem(source)) {
+    set.problems.push_back(where + ":" + problem->substr(5));
+    return;
+  }
+  toml::parse_result parsed = toml::parse(source, where);
   if (!parsed) {
     const toml::parse_error& error = parsed.error();
     set.problems.push_back(where + ":" + std::to_string(error.source().begin.line) + ": " +
@@ -62,7 +196,12 @@ void ReadToml(const fs::path& file, UpdateSet& set) {
     set.problems.push_back(where + ": no [[firmware]] table");
     return;
   }
-  const fs::path base = file.parent_path();
+  if (list->size() > kMaxSetEntries) {
+    set.problems.push_back(where + ": " + std::to_string(list->size()) +
+                           " [[firmware]] tables; a machine has only " +
+                           std::to_string(kMaxSetEntries) + " controllers");
+    return;
+  }
   int index = 0;
   for (const toml::node& node : *list) {
     ++index;
@@ -127,21 +266,37 @@ int FolderOrderRank(FirmwareTarget target) {
   }
 }
 
+UpdateSet ReadUpdateSetText(std::string_view text, const std::string& where) {
+  UpdateSet set;
+  ReadToml(text, where, fs::path(where).parent_path(), set);
+  return set;
+}
+
 UpdateSet ReadUpdateSet(const std::string& path) {
   UpdateSet set;
   std::error_code ec;
   if (fs::is_directory(path, ec)) {
     set.folder = true;
     ReadFolder(path, set);
-  } else if (fs::exists(path, ec)) {
-    ReadToml(path, set);
-  } else {
-    set.problems.push_back(path + ": no such file or folder");
+    return set;
   }
-  return set;
+  if (IsFirmwareName(path)) {
+    set.problems.push_back(path + " is a firmware file, not a set: flash one controller with " +
+                           "`" LOADWING_CLI_NAME " flash " + path + "`");
+    return set;
+  }
+  std::string error;
+  const std::optional<std::string> text = ReadBoundedFile(path, kMaxSetFileBytes, error);
+  if (!text) {
+    set.problems.push_back(path + ": " + error);
+    return set;
+  }
+  return ReadUpdateSetText(*text, path);
 }
 
 void CheckUpdateSet(UpdateSet& set, bool strict) {
+  // A set already refused is not worth loading (and a refused one may name many files).
+  if (!set.problems.empty()) return;
   std::map<FirmwareTarget, std::string> seen;
   for (UpdateItem& item : set.items) {
     item.report = std::make_unique<FirmwareReport>(LoadFirmwareReport(item.file));

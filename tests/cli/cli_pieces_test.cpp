@@ -14,6 +14,7 @@
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
+#include "cli/update_set.h"
 
 namespace loadwing::cli {
 namespace {
@@ -296,6 +297,38 @@ TEST(Interrupt, ACopyOfTheFirstSignalWithinTwoSecondsIsTheSameRequest) {
     EXPECT_EQ(NoteInterruptRequest(c.secondKind, 50'000 + c.secondAtMs), c.second);
   }
   ResetInterruptForTesting();
+}
+
+// Bytes no TOML text may hold, which toml++ 3.3 mishandles, are caught before it sees them.
+TEST(UpdateSetText, InvalidUtf8AndControlCharactersAreRefusedWithTheirLine) {
+  struct Case {
+    std::string text;
+    std::string problem;  // empty: clean
+  };
+  const std::vector<Case> cases = {
+      {"a = \"tab\there\"\r\n\"b ✓\" = \"Jürgen \\\" 𝄞\"  # ✓\nc = 'ü'\n", ""},
+      {"d = \"\"\"\nü\"\"\"\"\ne = '''ü'''''\nf = \"\\\\\"", ""},
+      {"[\xc6\xbd]\n", "line 1: a letter beyond ASCII outside quotes (a key needs them: \"...\")"},
+      {"a = \"x\\\"\nb\xc3\xbc = 1",
+       "line 2: a letter beyond ASCII outside quotes (a key needs them: \"...\")"},
+      {"a = \"\xff\"", "line 1: not UTF-8 text"},
+      {"\n\n[\x15]\n", "line 3: control character 0x15 (only tab and line ends may appear)"},
+      {"a = 1\x7f\n", "line 1: control character 0x7F (only tab and line ends may appear)"},
+      {"a = \"\xc0\xaf\"", "line 1: not UTF-8 text"},          // overlong '/'
+      {"a = \"\xed\xa0\x80\"", "line 1: not UTF-8 text"},      // a surrogate
+      {"a = \"\xf4\x90\x80\x80\"", "line 1: not UTF-8 text"},  // beyond U+10FFFF
+      {"a = \"\xe2\x9c\"", "line 1: not UTF-8 text"},          // cut short
+      {std::string("a = 1\n\0", 7),
+       "line 2: control character 0x00 (only tab and line ends may appear)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(TomlTextProblem(c.text).value_or(""), c.problem);
+  }
+  const UpdateSet set = ReadUpdateSetText("[\x15]\n", "set.toml");
+  EXPECT_EQ(set.problems,
+            std::vector<std::string>{
+                "set.toml:1: control character 0x15 (only tab and line ends may appear)"});
 }
 
 TEST(Interrupt, LastWordsAreSaidOnceAndNotAfterTheyWereCleared) {

@@ -590,6 +590,36 @@ TABLE
     expect_text sim.txt "verdict SUCCES"
     expect_text err.txt "the machine cannot wait: suspending after the transfer"
     expect_last_line out.txt " flash: completed" ;;
+  hostile_sets)
+    # Set files that would hang, exhaust memory or reach the TOML parser's faults: each refused
+    # at once with exit 2 and nothing sent. Three entries with no file at all would load nothing.
+    mkfifo fifo.toml
+    head -c 70000 /dev/zero | tr '\0' '#' >big.toml
+    for i in $(seq 12); do printf '[[firmware]]\nfile = "m%d.mot"\n' "$i"; done >many.toml
+    printf '[\xc6\xbd]\n' >utf8.toml
+    printf '[[firmware]]\nfile = "\xff.mot"\n' >latin1.toml
+    printf '[firmware]\n[\x15]\n' >control.toml
+    cp "$EXAMPLES/module3.mot" firmware.mot
+    while IFS='|' read -r set expected; do
+      run 2 5 update "$set" --port sim
+      expect_text err.txt "$expected"
+    done <<'CASES'
+fifo.toml|fifo.toml: is a FIFO, not a regular file
+/dev/zero|/dev/zero: is a device, not a regular file
+big.toml|big.toml: is larger than 65536 bytes
+many.toml|many.toml: 12 [[firmware]] tables; a machine has only 11 controllers
+utf8.toml|utf8.toml:1: a letter beyond ASCII outside quotes
+latin1.toml|latin1.toml:2: not UTF-8 text
+control.toml|control.toml:2: control character 0x15
+firmware.mot|firmware.mot is a firmware file, not a set: flash one controller with
+CASES
+    # A folder whose firmware-named entries cannot be read: refused, not skipped.
+    mkdir -p folder/main.hex && cp "$EXAMPLES/module3.mot" folder/
+    ln -s nowhere.mot folder/webc.mot
+    run 2 10 update folder --port sim
+    expect_text err.txt "folder/main.hex is not a readable firmware file"
+    expect_text err.txt "folder/webc.mot is not a readable firmware file (a link to nothing?)"
+    [ ! -e "$XDG_STATE_HOME/loadwing/flash-record.jsonl" ] || fail "a refused set sent something" ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2 ;;
