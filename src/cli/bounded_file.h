@@ -11,4 +11,9 @@ namespace loadwing::cli {
 std::optional<std::string> ReadBoundedFile(const std::string& path, std::size_t limit,
                                            std::string& error);
 
+#ifdef _WIN32
+// The system's text for a Windows error code (GetLastError()).
+std::string WindowsErrorText(unsigned long code);
+#endif
+
 }  // namespace loadwing::cli

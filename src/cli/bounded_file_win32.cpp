@@ -4,9 +4,7 @@
 
 namespace loadwing::cli {
 
-namespace {
-
-std::string Reason(DWORD code) {
+std::string WindowsErrorText(unsigned long code) {
   char text[256] = {};
   const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                  nullptr, code, 0, text, sizeof text, nullptr);
@@ -18,14 +16,12 @@ std::string Reason(DWORD code) {
   return reason.empty() ? "error " + std::to_string(code) : reason;
 }
 
-}  // namespace
-
 std::optional<std::string> ReadBoundedFile(const std::string& path, std::size_t limit,
                                            std::string& error) {
   const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    error = Reason(GetLastError());
+    error = WindowsErrorText(GetLastError());
     return std::nullopt;
   }
   std::optional<std::string> text;
@@ -34,14 +30,14 @@ std::optional<std::string> ReadBoundedFile(const std::string& path, std::size_t 
   if (GetFileType(file) != FILE_TYPE_DISK) {
     error = "is not a regular file";
   } else if (!GetFileSizeEx(file, &size)) {
-    error = Reason(GetLastError());
+    error = WindowsErrorText(GetLastError());
   } else if (static_cast<unsigned long long>(size.QuadPart) > limit) {
     error = "is larger than " + std::to_string(limit) + " bytes";
   } else {
     std::string bytes(limit + 1, '\0');
     DWORD got = 0;
     if (!ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr)) {
-      error = Reason(GetLastError());
+      error = WindowsErrorText(GetLastError());
     } else if (got > limit) {
       error = "is larger than " + std::to_string(limit) + " bytes";
     } else {

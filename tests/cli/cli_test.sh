@@ -389,6 +389,18 @@ TOML
     echo old >target.bin && ln -s target.bin link.bin
     run 0 10 decode own.mot -o link.bin
     [ -L link.bin ] && [ "$(stat -c %s target.bin)" -eq 32768 ] || fail "link.bin not written through"
+    # Nothing lying beside the destination is opened: a link planted at the old fixed name, an
+    # input of that name. A replaced file keeps its mode; no temporary file stays behind.
+    echo victim >victim && ln -s victim out.bin.part
+    cp "$EXAMPLES/main_controller.hex" img.bin.part
+    echo old >img.bin && chmod 0640 img.bin
+    run 0 10 decode own.mot -o out.bin
+    run 0 10 decode img.bin.part -o img.bin
+    [ "$(cat victim)" = victim ] && [ -L out.bin.part ] || fail "decode followed a planted link"
+    cmp img.bin.part "$EXAMPLES/main_controller.hex" || fail "decode img.bin.part -o img.bin lost its input"
+    [ "$(stat -c %a img.bin)" = 640 ] || fail "the replaced file's mode is now $(stat -c %a img.bin)"
+    [ "$(stat -c %s img.bin)" -gt 4 ] || fail "img.bin not replaced"
+    [ -z "$(ls -A | grep '^\.')" ] || fail "temporary files left: $(ls -A)"
     run 0 10 decode own.mot -o -
     cmp out.txt target.bin || fail "decode -o - differs from the file"
     expect_text err.txt "wrote 32768 bytes to standard output"
