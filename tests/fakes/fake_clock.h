@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 
 #include "core/clock.h"
 
@@ -13,6 +15,14 @@ class FakeClock final : public Clock {
   explicit FakeClock(std::int64_t startSeconds = 1'700'000'000) : ms_(startSeconds * 1000) {}
   std::int64_t Now() override {
     ms_ += stepMsPerRead;
+    if (ms_ != lastReadMs_) {
+      lastReadMs_ = ms_;
+      stillReads_ = 0;
+    } else if (++stillReads_ > kMaxStillReads) {
+      // A loop that waits on this clock while nothing moves it would never end: fail instead.
+      throw std::logic_error("the fake clock was read " + std::to_string(kMaxStillReads) +
+                             " times without moving: a wait under it never ends");
+    }
     return ms_ / 1000;
   }
   void AdvanceMs(std::int64_t ms) { ms_ += ms; }
@@ -23,8 +33,13 @@ class FakeClock final : public Clock {
   // waits bounded by it would never end.
   int stepMsPerRead = 0;
 
+  // Far more readings than any wait makes while no time passes.
+  static constexpr int kMaxStillReads = 100'000;
+
  private:
   std::int64_t ms_;
+  std::int64_t lastReadMs_ = -1;
+  int stillReads_ = 0;
 };
 
 }  // namespace loadwing::testing
