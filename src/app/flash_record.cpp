@@ -96,6 +96,14 @@ std::optional<FlashRecordEntry> ParseFlashRecordLine(std::string_view line) {
     e.fileSha256 = json.value("fileSha256", "");
     e.sentSha256 = json.value("sentSha256", "");
     e.target = json.value("target", "");
+    // Counts are whole numbers of 32 bits: converting any other number would be undefined.
+    for (const char* key : {"bytes", "blocks", "blocksAcknowledged"}) {
+      const auto count = json.find(key);
+      if (count != json.end() &&
+          (!count->is_number_unsigned() || count->get<std::uint64_t>() > 0xFFFF'FFFFu)) {
+        return std::nullopt;
+      }
+    }
     e.bytes = json.value("bytes", 0u);
     e.blocks = json.value("blocks", 0u);
     e.blocksAcknowledged = json.value("blocksAcknowledged", 0u);

@@ -85,12 +85,29 @@ std::size_t Utf8Length(std::string_view text, std::size_t i) {
   return n;
 }
 
+// After the '[' or "[[" at text[i] and any blanks: what toml++ 3.3 takes for granted there (it
+// asserts, or without assertions assumes, that a name begins). A blank name (']') it refuses
+// itself.
+bool TableNameStartsWell(std::string_view text, std::size_t i) {
+  std::size_t k = i + 1;
+  if (k < text.size() && text[k] == '[') ++k;
+  while (k < text.size() && (text[k] == ' ' || text[k] == '\t')) ++k;
+  if (k == text.size()) return true;  // cut short: the parser says so
+  const char c = text[k];
+  // Control characters and letters beyond ASCII are refused, each with its own reason, when
+  // they are reached.
+  if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) return true;
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_' || c == '"' || c == '\'' || c == ']';
+}
+
 }  // namespace
 
 std::optional<std::string> TomlTextProblem(std::string_view text) {
   // Where the text is: only quoted strings and comments may hold letters beyond ASCII.
   enum class In { Code, Comment, Basic, Literal, MultiBasic, MultiLiteral };
   In in = In::Code;
+  bool lineStart = true;  // nothing but blanks before, in code: where a table name begins
   int line = 1;
   const auto at = [&](std::size_t i, std::string_view what) {
     return text.substr(i, what.size()) == what;
@@ -119,6 +136,10 @@ std::optional<std::string> TomlTextProblem(std::string_view text) {
     std::size_t step = n;
     switch (in) {
       case In::Code:
+        if (c == '[' && lineStart && !TableNameStartsWell(text, i)) {
+          return where() + "a table name must begin with a letter, digit, - or _, or a quote";
+        }
+        if (c != ' ' && c != '\t') lineStart = false;
         if (c == '#') {
           in = In::Comment;
         } else if (at(i, "\"\"\"")) {
@@ -161,7 +182,10 @@ std::optional<std::string> TomlTextProblem(std::string_view text) {
         }
         break;
     }
-    if (c == '\n') ++line;
+    if (c == '\n') {
+      ++line;
+      lineStart = true;
+    }
     i += step;
   }
   return std::nullopt;

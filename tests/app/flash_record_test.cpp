@@ -41,7 +41,11 @@ TEST(FlashRecordTest, LinesReadBackAndUtcTimeIsExact) {
   EXPECT_EQ(read->blocksAcknowledged, 7u);
   EXPECT_EQ(read->querySeconds, 1.5);
   EXPECT_EQ(read->status.substr(0, 32), written.status.substr(0, 32));
-  for (const char* notAnEntry : {"", "{", "[1,2]", "{\"time\":3,\"outcome\":\"x\"}"}) {
+  for (const char* notAnEntry :
+       {"", "{", "[1,2]", "{\"time\":3,\"outcome\":\"x\"}",
+        "{\"time\":\"\",\"outcome\":\"x\",\"blocks\":1e99}",
+        "{\"time\":\"\",\"outcome\":\"x\",\"bytes\":-1}",
+        "{\"time\":\"\",\"outcome\":\"x\",\"blocksAcknowledged\":4294967296}"}) {
     EXPECT_FALSE(ParseFlashRecordLine(notAnEntry)) << notAnEntry;
   }
 }
