@@ -65,7 +65,7 @@ printf '[[firmware]]\r\nfile = "b\\u00fcro.hex"\r\n"k\xc3\xbc" = 1\r\n' >"$sets/
 printf '[[firmware]]\nfile = 7\n[other]\nx = [1, {a = 2}]\n' >"$sets/wrong_types.toml"
 printf '[\xc6\xbd]\n' >"$sets/letter_in_name.toml"
 printf '[\x15]\n' >"$sets/control.toml"
-printf '[a]\n[ /]\n' >"$sets/table_name.toml"  # asserts in toml++ 3.3 too
+printf '[a]\n[ /]\n[[\n]]\n' >"$sets/table_name.toml"  # asserts in toml++ 3.3 too
 # Record lines: a whole one, one cut off by a power loss, one with odd values.
 printf '%s' '{"time":"2026-12-08T11:51:28Z","program":"loadwing","version":"1.12.0","link":"sim /dev/pts/3","file":"module3.mot","fileSha256":"","sentSha256":"","target":"Module3","bytes":32768,"blocks":128,"blocksAcknowledged":128,"outcome":"completed","status":" flash: completed","verdict":"SUCCES","seconds":{"query":0.1,"blocks":11.2,"verdict":0.3}}' >"$records/whole.json"
 printf '%s' '{"time":"2026-' >"$records/cut.json"

@@ -94,9 +94,10 @@ bool TableNameStartsWell(std::string_view text, std::size_t i) {
   while (k < text.size() && (text[k] == ' ' || text[k] == '\t')) ++k;
   if (k == text.size()) return true;  // cut short: the parser says so
   const char c = text[k];
-  // Control characters and letters beyond ASCII are refused, each with its own reason, when
-  // they are reached.
-  if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) return true;
+  // Control characters other than line ends, and letters beyond ASCII, are refused each with
+  // its own reason when they are reached.
+  const auto byte = static_cast<unsigned char>(c);
+  if ((byte < 0x20 && c != '\n' && c != '\r') || byte >= 0x7F) return true;
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
          c == '_' || c == '"' || c == '\'' || c == ']';
 }

@@ -313,7 +313,7 @@ TEST(UpdateSetText, InvalidUtf8AndControlCharactersAreRefusedWithTheirLine) {
        "line 2: a letter beyond ASCII outside quotes (a key needs them: \"...\")"},
       {"a = \"\xff\"", "line 1: not UTF-8 text"},
       {"[a]\n [ /x]\n", "line 2: a table name must begin with a letter, digit, - or _, or a quote"},
-      {"[[.]]", "line 1: a table name must begin with a letter, digit, - or _, or a quote"},
+      {"[[\n]/a]", "line 1: a table name must begin with a letter, digit, - or _, or a quote"},
       {"[ \"a\".b]\n[[ _c ]]\n[-]\n[]\na = [\n [1], ['x']]", ""},
       {"\n\n[\x15]\n", "line 3: control character 0x15 (only tab and line ends may appear)"},
       {"a = 1\x7f\n", "line 1: control character 0x7F (only tab and line ends may appear)"},
