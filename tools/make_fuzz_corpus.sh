@@ -45,7 +45,7 @@ printf 'S2080100005765624395\nS205030000AA4D\nS804010000FA\n' >"$mot/out_of_rang
 printf 'S2080100005765624395S2030100S804010000FA' >"$mot/short_count.mot"
 printf 's208010000576562439\n; S8 in a comment\n' >"$mot/comment.mot"
 printf 'S2080100005765624395\0S804010000FA\n' >"$mot/zero_byte.mot"
-# Set files: good ones, and the three that reached toml++ 3.3's faults (a letter beyond ASCII in a
+# Set files: good ones, and those that reached toml++ 3.3's faults (a letter beyond ASCII in a
 # table name, a control character).
 cat >"$sets/full.toml" <<'TOML'
 # a whole machine
@@ -66,9 +66,11 @@ printf '[[firmware]]\nfile = 7\n[other]\nx = [1, {a = 2}]\n' >"$sets/wrong_types
 printf '[\xc6\xbd]\n' >"$sets/letter_in_name.toml"
 printf '[\x15]\n' >"$sets/control.toml"
 printf '[a]\n[ /]\n[[\n]]\n' >"$sets/table_name.toml"  # asserts in toml++ 3.3 too
+printf 'a = 0"\xc3\xbc"\n' >"$sets/quote_in_value.toml"  # undefined behaviour in toml++ 3.3
 # Record lines: a whole one, one cut off by a power loss, one with odd values.
 printf '%s' '{"time":"2026-12-08T11:51:28Z","program":"loadwing","version":"1.12.0","link":"sim /dev/pts/3","file":"module3.mot","fileSha256":"","sentSha256":"","target":"Module3","bytes":32768,"blocks":128,"blocksAcknowledged":128,"outcome":"completed","status":" flash: completed","verdict":"SUCCES","seconds":{"query":0.1,"blocks":11.2,"verdict":0.3}}' >"$records/whole.json"
 printf '%s' '{"time":"2026-' >"$records/cut.json"
 printf '%s' '{"time":"","outcome":"x","bytes":-1,"status":"\u0000\ud800","seconds":null}' >"$records/odd.json"
 printf '%s' '{"time":"","outcome":"x","blocks":1e99,"seconds":{"query":"1"}}' >"$records/huge.json"
+printf '%s' '{"time":"","outcome":"x","seconds":{"query":1e300,"blocks":-1.2}}' >"$records/seconds.json"
 echo "make_fuzz_corpus: $(ls "$hex" | wc -l) Intel HEX, $(ls "$mot" | wc -l) S-record, $(ls "$sets" | wc -l) set and $(ls "$records" | wc -l) record seeds in $out"

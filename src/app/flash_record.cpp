@@ -116,6 +116,11 @@ std::optional<FlashRecordEntry> ParseFlashRecordLine(std::string_view line) {
       e.blockSeconds = s.value("blocks", 0.0);
       e.verdictSeconds = s.value("verdict", 0.0);
     }
+    // Seconds are never negative, and a day's worth at most: beyond that rounding them for the
+    // line would overflow.
+    for (const double seconds : {e.querySeconds, e.blockSeconds, e.verdictSeconds}) {
+      if (!(seconds >= 0 && seconds <= 1e9)) return std::nullopt;
+    }
     return e;
   } catch (const Json::exception&) {
     return std::nullopt;  // a field of the wrong type: not one of ours

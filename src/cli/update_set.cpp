@@ -102,6 +102,16 @@ bool TableNameStartsWell(std::string_view text, std::size_t i) {
          c == '_' || c == '"' || c == '\'' || c == ']';
 }
 
+// Whether a string may begin at text[i]: at the start of a line or after '=', '[', ',', '{' or
+// '.', blanks between.
+bool StringMayBegin(std::string_view text, std::size_t i) {
+  while (i > 0 && (text[i - 1] == ' ' || text[i - 1] == '\t')) --i;
+  if (i == 0) return true;
+  const char before = text[i - 1];
+  return before == '\n' || before == '\r' || before == '=' || before == '[' || before == ',' ||
+         before == '{' || before == '.';
+}
+
 }  // namespace
 
 std::optional<std::string> TomlTextProblem(std::string_view text) {
@@ -153,6 +163,10 @@ std::optional<std::string> TomlTextProblem(std::string_view text) {
           in = In::Basic;
         } else if (c == '\'') {
           in = In::Literal;
+        }
+        if (in != In::Code && in != In::Comment && !StringMayBegin(text, i)) {
+          // The parser would not take it for a string, and would meet what follows as code.
+          return where() + "a quote where no string may begin";
         }
         break;
       case In::Comment:

@@ -45,7 +45,9 @@ TEST(FlashRecordTest, LinesReadBackAndUtcTimeIsExact) {
        {"", "{", "[1,2]", "{\"time\":3,\"outcome\":\"x\"}",
         "{\"time\":\"\",\"outcome\":\"x\",\"blocks\":1e99}",
         "{\"time\":\"\",\"outcome\":\"x\",\"bytes\":-1}",
-        "{\"time\":\"\",\"outcome\":\"x\",\"blocksAcknowledged\":4294967296}"}) {
+        "{\"time\":\"\",\"outcome\":\"x\",\"blocksAcknowledged\":4294967296}",
+        "{\"time\":\"\",\"outcome\":\"x\",\"seconds\":{\"query\":1e300}}",
+        "{\"time\":\"\",\"outcome\":\"x\",\"seconds\":{\"blocks\":-1.2}}"}) {
     EXPECT_FALSE(ParseFlashRecordLine(notAnEntry)) << notAnEntry;
   }
 }

@@ -314,6 +314,7 @@ TEST(UpdateSetText, InvalidUtf8AndControlCharactersAreRefusedWithTheirLine) {
       {"a = \"\xff\"", "line 1: not UTF-8 text"},
       {"[a]\n [ /x]\n", "line 2: a table name must begin with a letter, digit, - or _, or a quote"},
       {"[[\n]/a]", "line 1: a table name must begin with a letter, digit, - or _, or a quote"},
+      {"a = 0\"\xc3\xbc\"\n", "line 1: a quote where no string may begin"},
       {"[ \"a\".b]\n[[ _c ]]\n[-]\n[]\na = [\n [1], ['x']]", ""},
       {"\n\n[\x15]\n", "line 3: control character 0x15 (only tab and line ends may appear)"},
       {"a = 1\x7f\n", "line 1: control character 0x7F (only tab and line ends may appear)"},
