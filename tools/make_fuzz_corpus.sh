@@ -67,6 +67,7 @@ printf '[\xc6\xbd]\n' >"$sets/letter_in_name.toml"
 printf '[\x15]\n' >"$sets/control.toml"
 printf '[a]\n[ /]\n[[\n]]\n' >"$sets/table_name.toml"  # asserts in toml++ 3.3 too
 printf 'a = 0"\xc3\xbc"\n' >"$sets/quote_in_value.toml"  # undefined behaviour in toml++ 3.3
+printf 'a=[[}]\n' >"$sets/array_terminator.toml"  # an assumption toml++ 3.3 makes
 # Record lines: a whole one, one cut off by a power loss, one with odd values.
 printf '%s' '{"time":"2026-12-08T11:51:28Z","program":"loadwing","version":"1.12.0","link":"sim /dev/pts/3","file":"module3.mot","fileSha256":"","sentSha256":"","target":"Module3","bytes":32768,"blocks":128,"blocksAcknowledged":128,"outcome":"completed","status":" flash: completed","verdict":"SUCCES","seconds":{"query":0.1,"blocks":11.2,"verdict":0.3}}' >"$records/whole.json"
 printf '%s' '{"time":"2026-' >"$records/cut.json"

@@ -1,7 +1,5 @@
 #include "cli/update_set.h"
 
-#include <toml++/toml.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +9,27 @@
 #include "core/sha256.h"
 #include "firmware/firmware_loader.h"
 #include "firmware/firmware_target_names.h"
+
+namespace loadwing::cli {
+// Set where toml++ finds one of its own expectations broken; the text is then refused.
+thread_local bool tomlExpectationBroken = false;
+}  // namespace loadwing::cli
+
+// Under NDEBUG toml++ 3.3 turns its internal checks into assumptions, and some malformed texts
+// break them: undefined behaviour. Included without NDEBUG and with checks that only take note
+// (some sit in functions that may not throw), the code goes on as ordinary code, and the text is
+// refused. Last, so that no other header sees NDEBUG unset.
+#ifdef NDEBUG
+#undef NDEBUG
+#define LOADWING_RESTORE_NDEBUG
+#endif
+#define TOML_ASSERT(expr) \
+  static_cast<void>((expr) || (::loadwing::cli::tomlExpectationBroken = true))
+#include <toml++/toml.h>
+#ifdef LOADWING_RESTORE_NDEBUG
+#define NDEBUG
+#include <cassert>
+#endif
 
 namespace loadwing::cli {
 
@@ -216,7 +235,12 @@ void ReadToml(std::string_view source, const std::string& where, const fs::path&
     set.problems.push_back(where + ":" + problem->substr(5));
     return;
   }
+  tomlExpectationBroken = false;
   toml::parse_result parsed = toml::parse(source, where);
+  if (tomlExpectationBroken) {
+    set.problems.push_back(where + ": not TOML text that can be read");
+    return;
+  }
   if (!parsed) {
     const toml::parse_error& error = parsed.error();
     set.problems.push_back(where + ":" + std::to_string(error.source().begin.line) + ": " +

@@ -329,6 +329,9 @@ TEST(UpdateSetText, InvalidUtf8AndControlCharactersAreRefusedWithTheirLine) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(TomlTextProblem(c.text).value_or(""), c.problem);
   }
+  // A text the pre-check passes but toml++ 3.3 has an internal expectation about.
+  EXPECT_EQ(ReadUpdateSetText("a=[[}]\n", "set.toml").problems,
+            std::vector<std::string>{"set.toml: not TOML text that can be read"});
   const UpdateSet set = ReadUpdateSetText("[\x15]\n", "set.toml");
   EXPECT_EQ(set.problems,
             std::vector<std::string>{
