@@ -133,7 +133,7 @@ bool StringMayBegin(std::string_view text, std::size_t i) {
 
 }  // namespace
 
-std::optional<std::string> TomlTextProblem(std::string_view text) {
+std::optional<std::string> TomlTextProblem(std::string_view text, std::string* ascii) {
   // Where the text is: only quoted strings and comments may hold letters beyond ASCII.
   enum class In { Code, Comment, Basic, Literal, MultiBasic, MultiLiteral };
   In in = In::Code;
@@ -160,6 +160,25 @@ std::optional<std::string> TomlTextProblem(std::string_view text) {
     if (n == 0) return where() + "not UTF-8 text";
     if (n > 1 && in == In::Code) {
       return where() + "a letter beyond ASCII outside quotes (a key needs them: \"...\")";
+    }
+    if (n > 1 && (in == In::Literal || in == In::MultiLiteral)) {
+      return where() + "a letter beyond ASCII in a '...' string (write it in \"...\")";
+    }
+    if (ascii != nullptr) {
+      // toml++ 3.3 mishandles letters beyond ASCII wherever it meets them outside a string, and
+      // an invalid text can lead it there: it only ever sees them as escapes.
+      if (n == 1) {
+        ascii->push_back(static_cast<char>(c));
+      } else if (in == In::Comment) {
+        ascii->push_back('?');
+      } else {
+        char32_t code = c & (n == 2 ? 0x1F : n == 3 ? 0x0F : 0x07);
+        for (std::size_t k = 1; k < n; ++k) code = (code << 6) | (text[i + k] & 0x3F);
+        char escaped[12];
+        std::snprintf(escaped, sizeof escaped, code > 0xFFFF ? "\\U%08X" : "\\u%04X",
+                      static_cast<unsigned>(code));
+        ascii->append(escaped);
+      }
     }
     const bool escape =
         c == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\');
@@ -231,12 +250,13 @@ void ReadToml(std::string_view source, const std::string& where, const fs::path&
               UpdateSet& set) {
   // toml++ 3.3 reaches undefined behaviour on some bytes no TOML text may hold: they never reach
   // it.
-  if (const auto problem = TomlTextProblem(source)) {
+  std::string ascii;
+  if (const auto problem = TomlTextProblem(source, &ascii)) {
     set.problems.push_back(where + ":" + problem->substr(5));
     return;
   }
   tomlExpectationBroken = false;
-  toml::parse_result parsed = toml::parse(source, where);
+  toml::parse_result parsed = toml::parse(ascii, where);
   if (tomlExpectationBroken) {
     set.problems.push_back(where + ": not TOML text that can be read");
     return;

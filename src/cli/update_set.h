@@ -44,7 +44,9 @@ UpdateSet ReadUpdateSetText(std::string_view text, const std::string& where);
 
 // Where text holds invalid UTF-8 or a control character other than tab, LF and CR: the line
 // ("line 3: ..."); nullopt when it is clean.
-std::optional<std::string> TomlTextProblem(std::string_view text);
+// With ascii, also the text as toml++ may see it: letters beyond ASCII in "..." strings as
+// escapes, in comments as '?'. A letter beyond ASCII in a '...' string is a problem.
+std::optional<std::string> TomlTextProblem(std::string_view text, std::string* ascii = nullptr);
 
 // Unless the set is refused already, loads every file of the set and lists every problem: a file
 // that does not load, a SHA-256 or controller other than expected, two files for one controller,

@@ -306,8 +306,9 @@ TEST(UpdateSetText, InvalidUtf8AndControlCharactersAreRefusedWithTheirLine) {
     std::string problem;  // empty: clean
   };
   const std::vector<Case> cases = {
-      {"a = \"tab\there\"\r\n\"b ✓\" = \"Jürgen \\\" 𝄞\"  # ✓\nc = 'ü'\n", ""},
-      {"d = \"\"\"\nü\"\"\"\"\ne = '''ü'''''\nf = \"\\\\\"", ""},
+      {"a = \"tab\there\"\r\n\"b ✓\" = \"Jürgen \\\" 𝄞\"  # ✓\nc = 'u'\n", ""},
+      {"c = 'ü'", "line 1: a letter beyond ASCII in a '...' string (write it in \"...\")"},
+      {"d = \"\"\"\nü\"\"\"\"\ne = '''u'''''\nf = \"\\\\\"", ""},
       {"[\xc6\xbd]\n", "line 1: a letter beyond ASCII outside quotes (a key needs them: \"...\")"},
       {"a = \"x\\\"\nb\xc3\xbc = 1",
        "line 2: a letter beyond ASCII outside quotes (a key needs them: \"...\")"},
@@ -332,6 +333,11 @@ TEST(UpdateSetText, InvalidUtf8AndControlCharactersAreRefusedWithTheirLine) {
   // A text the pre-check passes but toml++ 3.3 has an internal expectation about.
   EXPECT_EQ(ReadUpdateSetText("a=[[}]\n", "set.toml").problems,
             std::vector<std::string>{"set.toml: not TOML text that can be read"});
+  // Letters beyond ASCII reach the parser as escapes, and come back as they were.
+  const UpdateSet named = ReadUpdateSetText(
+      "[[firmware]] # \xc3\xbc\nfile = \"/b\xc3\xbcro/\xf0\x9d\x84\x9e.mot\"\n", "s.toml");
+  ASSERT_EQ(named.items.size(), 1u);
+  EXPECT_EQ(named.items[0].file, "/b\xc3\xbcro/\xf0\x9d\x84\x9e.mot");
   const UpdateSet set = ReadUpdateSetText("[\x15]\n", "set.toml");
   EXPECT_EQ(set.problems,
             std::vector<std::string>{
