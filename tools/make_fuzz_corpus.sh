@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Writes the seed corpus of the firmware fuzz harnesses: files written by srec_cat (Debian's
 # srecord) in the subsets the decoders read, plus a few hand-made records at their edges.
-# Usage: make_fuzz_corpus.sh OUT_DIR   (creates OUT_DIR/intel_hex and OUT_DIR/srecords)
+# Also the seeds of the set-file and record-line readers.
+# Usage: make_fuzz_corpus.sh OUT_DIR   (creates OUT_DIR/intel_hex, srecords, sets and records)
 set -euo pipefail
 out=${1:?usage: make_fuzz_corpus.sh OUT_DIR}
 command -v srec_cat >/dev/null || { echo "make_fuzz_corpus: srec_cat is missing (srecord)" >&2; exit 1; }
 hex="$out/intel_hex"
 mot="$out/srecords"
-rm -rf "$hex" "$mot"
-mkdir -p "$hex" "$mot"
+sets="$out/sets"
+records="$out/records"
+rm -rf "$hex" "$mot" "$sets" "$records"
+mkdir -p "$hex" "$mot" "$sets" "$records"
 
 s2() {  # s2 NAME START BLOCK LINE-END GENERATORS...
   local name=$1 start=$2 block=$3 eol=$4
@@ -42,4 +45,33 @@ printf 'S2080100005765624395\nS205030000AA4D\nS804010000FA\n' >"$mot/out_of_rang
 printf 'S2080100005765624395S2030100S804010000FA' >"$mot/short_count.mot"
 printf 's208010000576562439\n; S8 in a comment\n' >"$mot/comment.mot"
 printf 'S2080100005765624395\0S804010000FA\n' >"$mot/zero_byte.mot"
-echo "make_fuzz_corpus: $(ls "$hex" | wc -l) Intel HEX and $(ls "$mot" | wc -l) S-record seeds in $out"
+# Set files: good ones, and those that reached toml++ 3.3's faults (a letter beyond ASCII in a
+# table name, a control character).
+cat >"$sets/full.toml" <<'TOML'
+# a whole machine
+[[firmware]]
+file = "module3.mot"
+controller = "module 3"
+sha256 = "00000000000000000000000000000000000000000000000000000000000000ff"
+
+[[firmware]]
+file = '/abs/webc.mot'  # literal string
+controller = "WebC"
+[[firmware]]
+file = """main
+controller.hex"""
+TOML
+printf '[[firmware]]\r\nfile = "b\\u00fcro.hex"\r\n"k\xc3\xbc" = 1\r\n' >"$sets/escapes.toml"
+printf '[[firmware]]\nfile = 7\n[other]\nx = [1, {a = 2}]\n' >"$sets/wrong_types.toml"
+printf '[\xc6\xbd]\n' >"$sets/letter_in_name.toml"
+printf '[\x15]\n' >"$sets/control.toml"
+printf '[a]\n[ /]\n[[\n]]\n' >"$sets/table_name.toml"  # asserts in toml++ 3.3 too
+printf 'a = 0"\xc3\xbc"\n' >"$sets/quote_in_value.toml"  # undefined behaviour in toml++ 3.3
+printf 'a=[[}]\n' >"$sets/array_terminator.toml"  # an assumption toml++ 3.3 makes
+# Record lines: a whole one, one cut off by a power loss, one with odd values.
+printf '%s' '{"time":"2026-12-08T11:51:28Z","program":"loadwing","version":"1.12.0","link":"sim /dev/pts/3","file":"module3.mot","fileSha256":"","sentSha256":"","target":"Module3","bytes":32768,"blocks":128,"blocksAcknowledged":128,"outcome":"completed","status":" flash: completed","verdict":"SUCCES","seconds":{"query":0.1,"blocks":11.2,"verdict":0.3}}' >"$records/whole.json"
+printf '%s' '{"time":"2026-' >"$records/cut.json"
+printf '%s' '{"time":"","outcome":"x","bytes":-1,"status":"\u0000\ud800","seconds":null}' >"$records/odd.json"
+printf '%s' '{"time":"","outcome":"x","blocks":1e99,"seconds":{"query":"1"}}' >"$records/huge.json"
+printf '%s' '{"time":"","outcome":"x","seconds":{"query":1e300,"blocks":-1.2}}' >"$records/seconds.json"
+echo "make_fuzz_corpus: $(ls "$hex" | wc -l) Intel HEX, $(ls "$mot" | wc -l) S-record, $(ls "$sets" | wc -l) set and $(ls "$records" | wc -l) record seeds in $out"

@@ -2,14 +2,15 @@
 
 #include <chrono>
 #include <ctime>
+#include <iostream>
 #include <utility>
 
-#include "record/record_entry.h"
 #include "cli/advice.h"
 #include "cli/interrupt.h"
-#include "core/json.h"
 #include "cli/session_clock.h"
+#include "core/json.h"
 #include "link/link_io.h"
+#include "record/record_entry.h"
 
 namespace loadwing::cli {
 
@@ -102,11 +103,13 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
   return LinkError::None;
 }
 
-FlashOutcome MachineLink::Transfer(const TransferPlan& report, StatusView& view,
+FlashOutcome MachineLink::Transfer(const TransferPlan& plan, StatusView& view,
                                    FlashObserver& observer, FlashPosition* position) {
   SessionClock clock(clockScale_);
   LinkIo link(connectionId_, Serial(), *cable_, view, clock, &InterruptToken());
-  return FlashTransfer(*report.image, link, view, clock, observer, position);
+  const FlashOutcome outcome = FlashTransfer(*plan.image, link, view, clock, observer, position);
+  ReleaseSuspend();  // held from the first block on
+  return outcome;
 }
 
 LoopbackReport MachineLink::Loopback(StatusView& view, FineClock& clock) {
@@ -120,19 +123,50 @@ TransferWatch::TransferWatch(TerminalStatusView& view) : view_(view), recorder_(
 void TransferWatch::PhaseStarted(FlashPhase phase) {
   recorder_.PhaseStarted(phase);
   if (phase == FlashPhase::Blocks) {
+    // From the first block the machine cannot wait: a suspend request waits for the end.
+    HoldSuspend();
+    stage_.store(FlashStage::Blocks);
     view_.StartBlockRate();
   } else {
     view_.EndBlockRate();
+    if (phase == FlashPhase::Verdict) stage_.store(FlashStage::Verdict);
   }
 }
 
 void TransferWatch::BlockAcknowledged(std::uint32_t index, std::uint32_t blocks) {
   recorder_.BlockAcknowledged(index, blocks);
+  acknowledged_.store(index + 1);
   view_.NoteBlocks(index + 1, blocks);
 }
 
 void TransferWatch::VerdictReceived(std::string_view answer) {
   recorder_.VerdictReceived(answer);
+}
+
+FlashPosition TransferWatch::Position(std::uint32_t blocks) const {
+  FlashPosition position;
+  position.stage = stage_.load();
+  position.blocksAcknowledged = acknowledged_.load();
+  position.blockCount = blocks;
+  return position;
+}
+
+void KeepLastWords(const FlashRecordEntry& entry, const TransferWatch& watch,
+                   const TransferPlan& plan) {
+  // Runs on the interrupt thread while this one carries on: it reads only the atomics of watch,
+  // and ClearLastWords() waits for it before watch or plan go.
+  SetLastWords([entry, &watch, &plan] {
+    const FlashPosition position = watch.Position(entry.blocks);
+    FlashRecordEntry last = entry;
+    last.blocksAcknowledged = position.blocksAcknowledged;
+    last.outcome = FlashOutcomeName(FlashOutcome::Cancelled);
+    AppendToFlashRecord(last, [](const std::string& text) {
+      std::cerr << "loadwing: warning: " << text << std::endl;
+    });
+    for (const std::string& line : TransferAdvice(FlashOutcome::Cancelled, position, plan)) {
+      std::cerr << "loadwing: " << line << std::endl;
+    }
+  });
 }
 
 FlashRecordEntry NewRecordEntry(const TransferPlan& plan, const MachineLink& link,
@@ -173,11 +207,13 @@ TransferRun RunTransfer(const TransferPlan& plan, MachineLink& link, TerminalSta
   };
   // Before the first byte: a transfer killed on its way still leaves its start in the record.
   AppendToFlashRecord(entry, warn);
+  KeepLastWords(entry, watch, plan);
   view.SetStatusText(plan.outcome.statusText);
   view.RefreshFields();
   view.Follow(&run.position);
   const double started = SteadySeconds();
   run.outcome = link.Transfer(plan, view, watch, &run.position);
+  ClearLastWords();
   run.seconds = SteadySeconds() - started;
   view.Finish();
   view.Follow(nullptr);

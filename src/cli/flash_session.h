@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -80,10 +81,14 @@ class TransferWatch final : public FlashObserver {
   void BlockAcknowledged(std::uint32_t index, std::uint32_t blocks) override;
   void VerdictReceived(std::string_view answer) override;
   TransferRecorder& Recorder() { return recorder_; }
+  // How far the transfer got, with blockCount from blocks; safe to read from any thread.
+  FlashPosition Position(std::uint32_t blocks) const;
 
  private:
   TerminalStatusView& view_;
   TransferRecorder recorder_;
+  std::atomic<FlashStage> stage_{FlashStage::Request};
+  std::atomic<std::uint32_t> acknowledged_{0};
 };
 
 // Everything flash and update say besides the status lines: text on err, or with json one
@@ -136,6 +141,11 @@ FlashRecordEntry NewRecordEntry(const TransferPlan& plan, const MachineLink& lin
 // Appends entry to the user's flash record; a failure is passed to warn and changes nothing else.
 void AppendToFlashRecord(const FlashRecordEntry& entry,
                          const std::function<void(const std::string&)>& warn);
+
+// Until ClearLastWords(), a process ended at once by a later interrupt still appends entry as
+// interrupted, with how far watch saw the transfer get, and says on stderr where it stopped.
+void KeepLastWords(const FlashRecordEntry& entry, const TransferWatch& watch,
+                   const TransferPlan& plan);
 
 // Seconds of a steady clock, for phases and summaries.
 double SteadySeconds();

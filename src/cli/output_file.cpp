@@ -1,8 +1,6 @@
 #include "cli/output_file.h"
 
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <system_error>
 
 namespace loadwing::cli {
@@ -25,10 +23,6 @@ const char* KindOf(const fs::file_status& status) {
     default:
       return "not a regular file";
   }
-}
-
-std::string Reason(int error) {
-  return std::generic_category().message(error);
 }
 
 }  // namespace
@@ -64,41 +58,6 @@ std::string ChooseOutputPath(const std::string& input, const std::string& output
     return resolved.string();
   }
   return output;
-}
-
-bool WriteFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size,
-                         std::string& error) {
-  const std::string partial = path + ".part";
-  std::error_code ec;
-  const fs::file_status partialStatus = fs::symlink_status(partial, ec);
-  if (fs::exists(partialStatus) && !fs::is_regular_file(partialStatus)) {
-    error = partial + " exists and is " + KindOf(partialStatus) + "; remove it first";
-    return false;
-  }
-  {
-    errno = 0;
-    std::ofstream file(partial, std::ios::binary | std::ios::trunc);
-    if (!file) {
-      error = "cannot create " + partial + ": " + Reason(errno);
-      return false;
-    }
-    file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    file.close();
-    if (!file) {
-      const int reason = errno;
-      fs::remove(partial, ec);
-      error = "cannot write " + partial + ": " + Reason(reason);
-      return false;
-    }
-  }
-  fs::rename(partial, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    fs::remove(partial, ignored);
-    error = "cannot rename " + partial + " to " + path + ": " + ec.message();
-    return false;
-  }
-  return true;
 }
 
 }  // namespace loadwing::cli

@@ -15,8 +15,10 @@ inline constexpr const char* kStdoutName = "-";
 std::string ChooseOutputPath(const std::string& input, const std::string& output,
                              std::string& error);
 
-// Writes the bytes beside path first and renames them into place, so that a failed write never
-// leaves a truncated file under the name asked for. error carries the operating system's reason.
+// Writes the bytes into a new file of a unique name beside path, created exclusively (never an
+// existing file or link, so never one planted there or the input itself), and renames it into
+// place: a failed write never leaves a truncated file under the name asked for. A file replaced
+// keeps its permissions. error carries the operating system's reason. Platform-specific.
 bool WriteFileAtomically(const std::string& path, const std::uint8_t* data, std::size_t size,
                          std::string& error);
 

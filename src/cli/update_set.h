@@ -2,6 +2,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/firmware_report.h"
@@ -28,14 +29,30 @@ struct UpdateSet {
 // controller, the main controller last.
 int FolderOrderRank(FirmwareTarget target);
 
+// What a set may hold: a machine's controllers (main controller, WebC, modules 0 to 7, CAN
+// module), and a set file's size.
+inline constexpr std::size_t kMaxSetEntries = 11;
+inline constexpr std::size_t kMaxSetFileBytes = 64 * 1024;
+
 // Reads a set: a folder (its .mot and .hex files, in FolderOrderRank order once loaded) or a TOML
 // file listing [[firmware]] tables with file, and optionally sha256 and controller, and
 // optionally naming the machine (machine = "serial number").
+// A set file must be a regular file of at most kMaxSetFileBytes; a firmware file is refused
+// with the command that flashes it.
 UpdateSet ReadUpdateSet(const std::string& path);
 
-// Loads every file of the set and lists every problem: a file that does not load, a SHA-256 or
-// controller other than expected, two files for one controller, with strict bytes a transfer
-// would leave out. Sorts a folder's files into their order.
+// A set file's text, named where in its problems; relative files lie beside where.
+UpdateSet ReadUpdateSetText(std::string_view text, const std::string& where);
+
+// Where text holds invalid UTF-8 or a control character other than tab, LF and CR: the line
+// ("line 3: ..."); nullopt when it is clean.
+// With ascii, also the text as toml++ may see it: letters beyond ASCII in "..." strings as
+// escapes, in comments as '?'. A letter beyond ASCII in a '...' string is a problem.
+std::optional<std::string> TomlTextProblem(std::string_view text, std::string* ascii = nullptr);
+
+// Unless the set is refused already, loads every file of the set and lists every problem: a file
+// that does not load, a SHA-256 or controller other than expected, two files for one controller,
+// with strict bytes a transfer would leave out. Sorts a folder's files into their order.
 void CheckUpdateSet(UpdateSet& set, bool strict);
 
 }  // namespace loadwing::cli

@@ -206,6 +206,11 @@ std::optional<FlashRecordEntry> ParseFlashRecordLine(std::string_view line) {
     e.blockSeconds = seconds->Number("blocks").value_or(0.0);
     e.verdictSeconds = seconds->Number("verdict").value_or(0.0);
   }
+  // Seconds are never negative, and a billion at most: beyond that rounding them for the line
+  // would overflow.
+  for (const double span : {e.querySeconds, e.blockSeconds, e.verdictSeconds}) {
+    if (!(span >= 0 && span <= 1e9)) return std::nullopt;
+  }
   return e;
 }
 

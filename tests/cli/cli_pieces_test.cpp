@@ -17,6 +17,7 @@
 #include "cli/terminal_status_view.h"
 #include "cli/update_command.h"
 #include "core/json.h"
+#include "cli/update_set.h"
 
 namespace loadwing::cli {
 namespace {
@@ -307,12 +308,83 @@ TEST(SessionClock, ScaledSecondsPassFaster) {
   EXPECT_GE(now - start, 5);
 }
 
-TEST(Interrupt, TheFirstRequestSetsTheTokenAndARepeatedOneIsToldApart) {
-  InterruptToken().Reset();
-  EXPECT_FALSE(NoteInterruptRequest());  // first request
-  EXPECT_TRUE(InterruptToken().Cancelled());
-  EXPECT_TRUE(NoteInterruptRequest());  // a repeated one
-  InterruptToken().Reset();
+TEST(Interrupt, ACopyOfTheFirstSignalWithinTwoSecondsIsTheSameRequest) {
+  constexpr int kInt = 2, kTerm = 15;
+  struct Case {
+    const char* name;
+    int secondKind;
+    std::int64_t secondAtMs;  // after the first
+    InterruptAction second;
+  };
+  for (const Case& c : {Case{"timeout's second copy", kTerm, 0, InterruptAction::Same},
+                        Case{"just within", kTerm, 1999, InterruptAction::Same},
+                        Case{"two seconds on", kTerm, 2000, InterruptAction::ExitNow},
+                        Case{"another signal at once", kInt, 1, InterruptAction::ExitNow}}) {
+    SCOPED_TRACE(c.name);
+    ResetInterruptForTesting();
+    EXPECT_EQ(NoteInterruptRequest(kTerm, 50'000), InterruptAction::Stop);
+    EXPECT_TRUE(InterruptToken().Cancelled());
+    EXPECT_EQ(NoteInterruptRequest(c.secondKind, 50'000 + c.secondAtMs), c.second);
+  }
+  ResetInterruptForTesting();
+}
+
+// Bytes no TOML text may hold, which toml++ 3.3 mishandles, are caught before it sees them.
+TEST(UpdateSetText, InvalidUtf8AndControlCharactersAreRefusedWithTheirLine) {
+  struct Case {
+    std::string text;
+    std::string problem;  // empty: clean
+  };
+  const std::vector<Case> cases = {
+      {"a = \"tab\there\"\r\n\"b ✓\" = \"Jürgen \\\" 𝄞\"  # ✓\nc = 'u'\n", ""},
+      {"c = 'ü'", "line 1: a letter beyond ASCII in a '...' string (write it in \"...\")"},
+      {"d = \"\"\"\nü\"\"\"\"\ne = '''u'''''\nf = \"\\\\\"", ""},
+      {"[\xc6\xbd]\n", "line 1: a letter beyond ASCII outside quotes (a key needs them: \"...\")"},
+      {"a = \"x\\\"\nb\xc3\xbc = 1",
+       "line 2: a letter beyond ASCII outside quotes (a key needs them: \"...\")"},
+      {"a = \"\xff\"", "line 1: not UTF-8 text"},
+      {"[a]\n [ /x]\n", "line 2: a table name must begin with a letter, digit, - or _, or a quote"},
+      {"[[\n]/a]", "line 1: a table name must begin with a letter, digit, - or _, or a quote"},
+      {"a = 0\"\xc3\xbc\"\n", "line 1: a quote where no string may begin"},
+      {"[ \"a\".b]\n[[ _c ]]\n[-]\n[]\na = [\n [1], ['x']]", ""},
+      {"\n\n[\x15]\n", "line 3: control character 0x15 (only tab and line ends may appear)"},
+      {"a = 1\x7f\n", "line 1: control character 0x7F (only tab and line ends may appear)"},
+      {"a = \"\xc0\xaf\"", "line 1: not UTF-8 text"},          // overlong '/'
+      {"a = \"\xed\xa0\x80\"", "line 1: not UTF-8 text"},      // a surrogate
+      {"a = \"\xf4\x90\x80\x80\"", "line 1: not UTF-8 text"},  // beyond U+10FFFF
+      {"a = \"\xe2\x9c\"", "line 1: not UTF-8 text"},          // cut short
+      {std::string("a = 1\n\0", 7),
+       "line 2: control character 0x00 (only tab and line ends may appear)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(TomlTextProblem(c.text).value_or(""), c.problem);
+  }
+  // A text the pre-check passes but toml++ 3.3 has an internal expectation about.
+  EXPECT_EQ(ReadUpdateSetText("a=[[}]\n", "set.toml").problems,
+            std::vector<std::string>{"set.toml: not TOML text that can be read"});
+  // Letters beyond ASCII reach the parser as escapes, and come back as they were.
+  const UpdateSet named = ReadUpdateSetText(
+      "[[firmware]] # \xc3\xbc\nfile = \"/b\xc3\xbcro/\xf0\x9d\x84\x9e.mot\"\n", "s.toml");
+  ASSERT_EQ(named.items.size(), 1u);
+  EXPECT_EQ(named.items[0].file, "/b\xc3\xbcro/\xf0\x9d\x84\x9e.mot");
+  const UpdateSet set = ReadUpdateSetText("[\x15]\n", "set.toml");
+  EXPECT_EQ(set.problems,
+            std::vector<std::string>{
+                "set.toml:1: control character 0x15 (only tab and line ends may appear)"});
+}
+
+TEST(Interrupt, LastWordsAreSaidOnceAndNotAfterTheyWereCleared) {
+  ResetInterruptForTesting();
+  int said = 0;
+  SetLastWords([&] { ++said; });
+  SayLastWords();
+  SayLastWords();
+  EXPECT_EQ(said, 1);
+  SetLastWords([&] { ++said; });
+  ClearLastWords();
+  SayLastWords();
+  EXPECT_EQ(said, 1);
 }
 
 // The block phase's speed, against the line model: 258 bytes of 10 bits a block at 38400 baud.

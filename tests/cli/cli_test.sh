@@ -31,6 +31,18 @@ nobody_copy() {
     fail "cannot prepare $nobody"
 }
 
+# start_sim ARGS...: loadwing-sim on a pty of its own (at most 60 s); sets sim_pid and device.
+start_sim() {
+  timeout -k 2 60 "$LOADWING_SIM" "$@" >sim.txt 2>sim_err.txt &
+  sim_pid=$!
+  device=""
+  for _ in $(seq 100); do
+    device=$(sed -n 's/^device: //p' sim.txt)
+    [ -n "$device" ] && break
+    sleep 0.05
+  done
+}
+
 run() {
   local expected=$1 limit=$2
   shift 2
@@ -363,14 +375,7 @@ TOML
     # loadwing-sim as a separate machine on its own pty: it checks every block and the check
     # byte itself. Then an interrupted transfer must leave the port free for the next one.
     : "${LOADWING_SIM:?}"
-    timeout -k 2 60 "$LOADWING_SIM" --baud 115200 >sim.txt 2>sim_err.txt &
-    sim_pid=$!
-    device=""
-    for _ in $(seq 100); do
-      device=$(sed -n 's/^device: //p' sim.txt)
-      [ -n "$device" ] && break
-      sleep 0.05
-    done
+    start_sim --baud 115200
     [ -n "$device" ] || fail "loadwing-sim printed no device"
     run 0 30 flash "$EXAMPLES/module3.mot" --port "$device"
     for _ in $(seq 40); do grep -q "^transfer 1" sim.txt && break; sleep 0.05; done
@@ -378,8 +383,10 @@ TOML
     expect_text sim.txt "matched"
     expect_text sim.txt "verdict SUCCES"
     # Interrupted half way: exit 130 with a message, and the port is not left locked.
-    timeout -k 2 30 "$LOADWING" flash "$EXAMPLES/webc.mot" --port "$device" >int_out.txt \
-      2>int_err.txt &
+    # A background job of a script inherits SIGINT ignored, which loadwing keeps: give it the
+    # default back, as a terminal's foreground job has it.
+    timeout -k 2 30 env --default-signal=INT "$LOADWING" flash "$EXAMPLES/webc.mot" \
+      --port "$device" >int_out.txt 2>int_err.txt &
     flash_pid=$!
     sleep 2
     kill -INT "$flash_pid"
@@ -419,6 +426,18 @@ TOML
     echo old >target.bin && ln -s target.bin link.bin
     run 0 10 decode own.mot -o link.bin
     [ -L link.bin ] && [ "$(stat -c %s target.bin)" -eq 32768 ] || fail "link.bin not written through"
+    # Nothing lying beside the destination is opened: a link planted at the old fixed name, an
+    # input of that name. A replaced file keeps its mode; no temporary file stays behind.
+    echo victim >victim && ln -s victim out.bin.part
+    cp "$EXAMPLES/main_controller.hex" img.bin.part
+    echo old >img.bin && chmod 0640 img.bin
+    run 0 10 decode own.mot -o out.bin
+    run 0 10 decode img.bin.part -o img.bin
+    [ "$(cat victim)" = victim ] && [ -L out.bin.part ] || fail "decode followed a planted link"
+    cmp img.bin.part "$EXAMPLES/main_controller.hex" || fail "decode img.bin.part -o img.bin lost its input"
+    [ "$(stat -c %a img.bin)" = 640 ] || fail "the replaced file's mode is now $(stat -c %a img.bin)"
+    [ "$(stat -c %s img.bin)" -gt 4 ] || fail "img.bin not replaced"
+    [ -z "$(ls -A | grep '^\.')" ] || fail "temporary files left: $(ls -A)"
     run 0 10 decode own.mot -o -
     cmp out.txt target.bin || fail "decode -o - differs from the file"
     expect_text err.txt "wrote 32768 bytes to standard output"
@@ -513,7 +532,8 @@ TABLE
     for when in request blocks; do
       if [ "$when" = request ]; then options=(--sim-silent); else options=(--sim-baud 38400); fi
       # Not under timeout, which would pass the signal on twice (to the child and its group).
-      "$LOADWING" flash "$EXAMPLES/webc.mot" --port sim "${options[@]}" >out.txt 2>err.txt &
+      env --default-signal=INT "$LOADWING" flash "$EXAMPLES/webc.mot" --port sim "${options[@]}" \
+        >out.txt 2>err.txt &
       pid=$!
       (sleep 30 && kill -KILL "$pid" 2>/dev/null) &
       watchdog=$!
@@ -608,6 +628,100 @@ TABLE
     run 0 20 selftest --port "$work/loop" --json
     expect_text out.txt '"verdict":"carries","exit":0'
     kill "$plug" ;;
+  signals)
+    # Each run paces the line (about 11 s of blocks) and is killed by a watchdog if it hangs.
+    record="$XDG_STATE_HOME/loadwing/flash-record.jsonl"
+    start_flash() {
+      "$@" "$LOADWING" flash "$EXAMPLES/module3.mot" --port sim --sim-baud 38400 >out.txt 2>err.txt &
+      pid=$!
+      (sleep 40 && kill -KILL "$pid" 2>/dev/null) &
+      watchdog=$!
+      sleep 2
+    }
+    end_flash() {  # end_flash EXPECTED_EXIT WHAT
+      wait "$pid"
+      rc=$?
+      kill "$watchdog" 2>/dev/null
+      [ "$rc" -eq "$1" ] || fail "$2 exited $rc, expected $1: $(cat err.txt)"
+    }
+    # Two copies of one signal, as timeout and kill -TERM -PGID send them: one request.
+    start_flash
+    kill -TERM "$pid"
+    kill -TERM "$pid"
+    end_flash 130 "two copies of TERM"
+    expect_text err.txt "interrupted; the controller is erased and partly written: stopped at block"
+    grep -q "stopping at once" err.txt && fail "a copy of TERM ended at once: $(cat err.txt)"
+    [ "$(grep -c '"outcome":"interrupted"' "$record")" -eq 1 ] || fail "no record line after TERM"
+    # A later, different request ends at once, yet leaves the record line and the hint. Both are
+    # sent while the process is stopped, so that the first cannot end the transfer before the
+    # second arrives.
+    start_flash
+    kill -STOP "$pid"
+    kill -TERM "$pid"
+    kill -HUP "$pid"
+    kill -CONT "$pid"
+    end_flash 130 "TERM then HUP"
+    expect_text err.txt "stopping at once"
+    expect_text err.txt "interrupted; the controller is erased and partly written: stopped at block"
+    [ "$(grep -c '"outcome":"interrupted"' "$record")" -eq 2 ] || fail "no record line at once"
+    # Under nohup a hang-up does not stop the flash.
+    start_flash nohup
+    kill -HUP "$pid"
+    end_flash 0 "flash under nohup after HUP"
+    expect_last_line out.txt " flash: completed"
+    # Ctrl-Z during the blocks waits for the end of the transfer: a machine of its own, which
+    # gives up after 5 s of silence, must see the whole transfer although loadwing then stays
+    # suspended for 6 s.
+    start_sim --baud 38400 --transfers 1
+    "$LOADWING" flash "$EXAMPLES/module3.mot" --port "$device" >out.txt 2>err.txt &
+    pid=$!
+    (sleep 40 && kill -KILL "$pid" 2>/dev/null) &
+    watchdog=$!
+    sleep 2
+    kill -TSTP "$pid"
+    stopped=""
+    for _ in $(seq 300); do
+      [ "$(ps -o stat= -p "$pid" | cut -c1)" = T ] && stopped=yes && break
+      sleep 0.1
+    done
+    [ -n "$stopped" ] || fail "loadwing never suspended after Ctrl-Z"
+    sleep 6
+    kill -CONT "$pid"
+    end_flash 0 "flash suspended with Ctrl-Z"
+    wait "$sim_pid"
+    expect_text sim.txt "verdict SUCCES"
+    expect_text err.txt "the machine cannot wait: suspending after the transfer"
+    expect_last_line out.txt " flash: completed" ;;
+  hostile_sets)
+    # Set files that would hang, exhaust memory or reach the TOML parser's faults: each refused
+    # at once with exit 2 and nothing sent. Three entries with no file at all would load nothing.
+    mkfifo fifo.toml
+    head -c 70000 /dev/zero | tr '\0' '#' >big.toml
+    for i in $(seq 12); do printf '[[firmware]]\nfile = "m%d.mot"\n' "$i"; done >many.toml
+    printf '[\xc6\xbd]\n' >utf8.toml
+    printf '[[firmware]]\nfile = "\xff.mot"\n' >latin1.toml
+    printf '[firmware]\n[\x15]\n' >control.toml
+    cp "$EXAMPLES/module3.mot" firmware.mot
+    while IFS='|' read -r set expected; do
+      run 2 5 update "$set" --port sim
+      expect_text err.txt "$expected"
+    done <<'CASES'
+fifo.toml|fifo.toml: is a FIFO, not a regular file
+/dev/zero|/dev/zero: is a device, not a regular file
+big.toml|big.toml: is larger than 65536 bytes
+many.toml|many.toml: 12 [[firmware]] tables; a machine has only 11 controllers
+utf8.toml|utf8.toml:1: a letter beyond ASCII outside quotes
+latin1.toml|latin1.toml:2: not UTF-8 text
+control.toml|control.toml:2: control character 0x15
+firmware.mot|firmware.mot is a firmware file, not a set: flash one controller with
+CASES
+    # A folder whose firmware-named entries cannot be read: refused, not skipped.
+    mkdir -p folder/main.hex && cp "$EXAMPLES/module3.mot" folder/
+    ln -s nowhere.mot folder/webc.mot
+    run 2 10 update folder --port sim
+    expect_text err.txt "folder/main.hex is not a readable firmware file"
+    expect_text err.txt "folder/webc.mot is not a readable firmware file (a link to nothing?)"
+    [ ! -e "$XDG_STATE_HOME/loadwing/flash-record.jsonl" ] || fail "a refused set sent something" ;;
   *)
     echo "unknown case $case_name" >&2
     exit 2 ;;

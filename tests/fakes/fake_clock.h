@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <stdexcept>
+#include <string>
 
 #include "core/clock.h"
 
@@ -13,6 +15,14 @@ class FakeClock final : public Clock, public FineClock {
   explicit FakeClock(std::int64_t startSeconds = 1'700'000'000) : us_(startSeconds * 1'000'000) {}
   std::int64_t Now() override {
     us_ += stepMsPerRead * 1000;
+    if (us_ != lastReadUs_) {
+      lastReadUs_ = us_;
+      stillReads_ = 0;
+    } else if (++stillReads_ > kMaxStillReads) {
+      // A loop that waits on this clock while nothing moves it would never end: fail instead.
+      throw std::logic_error("the fake clock was read " + std::to_string(kMaxStillReads) +
+                             " times without moving: a wait under it never ends");
+    }
     return us_ / 1'000'000;
   }
   // The same time in microseconds, for the line's own measurements; reading it moves nothing.
@@ -26,8 +36,13 @@ class FakeClock final : public Clock, public FineClock {
   // waits bounded by it would never end.
   int stepMsPerRead = 0;
 
+  // Far more readings than any wait makes while no time passes.
+  static constexpr int kMaxStillReads = 100'000;
+
  private:
   std::int64_t us_;
+  std::int64_t lastReadUs_ = -1;
+  int stillReads_ = 0;
 };
 
 }  // namespace loadwing::testing

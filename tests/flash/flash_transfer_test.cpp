@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fakes/sim_link.h"
+#include "flash/block_frame.h"
 #include "flash/flash_transfer.h"
 
 namespace loadwing {
@@ -237,6 +238,23 @@ TEST(FlashTransferTest, AReadyAnswerForAnotherTargetIsAskedAgainUntilTwentySecon
   EXPECT_EQ(h.view.statusText, " flash: unexpected answer 128OK1");
   EXPECT_TRUE(h.machine.Report().transfers.empty());
   ExpectEnded(h);
+}
+
+// A line babbling before the request is drained for two whole seconds of the clock, then asked.
+TEST(FlashTransferTest, ABabblingLineIsDrainedForTwoSecondsBeforeTheRequest) {
+  SimLink h(SimLinkKind::Serial);  // starts at the beginning of a second
+  std::int64_t requestAtMs = -1;
+  h.serial.onRead = [&] {
+    if (!h.serial.sent.empty()) return;  // quiet once asked
+    h.serial.Receive("x");
+    h.clock.AdvanceMs(1);
+  };
+  h.afterFeed = [&] {
+    if (requestAtMs < 0) requestAtMs = h.ElapsedMs();
+  };
+  EXPECT_EQ(h.Flash(PatternImage(FirmwareTarget::Module3)), FlashOutcome::Completed);
+  // The drain ends at the first reading more than 2 s on: 3 s of whole-second clock.
+  EXPECT_EQ(requestAtMs, 3000);
 }
 
 TEST(FlashTransferTest, ARefusedBlockFiveEndsWithoutBlockSixOrTheCheckByte) {
@@ -493,6 +511,20 @@ TEST(FlashTransferTest, AStopRequestEndsAtTheNextWaitAndTellsHowFarItGot) {
       EXPECT_LT(h.ElapsedMs() - stoppedAtMs, 1000);  // well within the shortest read limit
     }
     ExpectEnded(h);
+  }
+}
+
+// A stop that comes between two blocks (after an acknowledgement, before the next frame) sends no
+// further frame.
+TEST(FlashTransferTest, AStopBetweenTwoBlocksSendsNoFurtherFrame) {
+  for (const SimLinkKind kind : {SimLinkKind::Serial, SimLinkKind::Usb}) {
+    SimLink h(kind);
+    h.view.onRefresh = [&] {
+      if (h.position.blocksAcknowledged == 4) h.cancel.Cancel();
+    };
+    EXPECT_EQ(h.Flash(PatternImage(FirmwareTarget::Module3)), FlashOutcome::Cancelled);
+    EXPECT_EQ(h.position.blocksAcknowledged, 4u);
+    EXPECT_EQ(h.Sent().size(), 3 + 4 * kBlockFrameSize);
   }
 }
 

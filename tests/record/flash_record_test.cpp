@@ -50,8 +50,11 @@ TEST(FlashRecordTest, LinesReadBackAndUtcTimeIsExact) {
   ASSERT_TRUE(old);
   EXPECT_EQ(old->schema, 1u);
   EXPECT_EQ(old->blocks, 4u);
-  for (const char* notAnEntry : {"", "{", "[1,2]", "{\"time\":3,\"outcome\":\"x\"}",
-                                 "{\"time\":\"t\",\"outcome\":\"x\"} trailing"}) {
+  for (const char* notAnEntry :
+       {"", "{", "[1,2]", "{\"time\":3,\"outcome\":\"x\"}",
+        "{\"time\":\"t\",\"outcome\":\"x\"} trailing",
+        "{\"time\":\"\",\"outcome\":\"x\",\"seconds\":{\"query\":1e300}}",
+        "{\"time\":\"\",\"outcome\":\"x\",\"seconds\":{\"blocks\":-1.2}}"}) {
     EXPECT_FALSE(ParseFlashRecordLine(notAnEntry)) << notAnEntry;
   }
 }
