@@ -14,6 +14,7 @@
 #include "cli/json.h"
 #include "cli/output_file.h"
 #include "cli/terminal_status_view.h"
+#include "cli/terminal_text.h"
 #include "core/sha256.h"
 #include "flash/flash_transfer.h"
 
@@ -22,12 +23,12 @@ namespace loadwing::cli {
 namespace {
 
 void WarnAboutAddressRecords(const FirmwareReport& report, std::ostream& err) {
-  if (auto warning = AddressRecordWarning(report)) err << "loadwing: " << *warning << std::endl;
+  if (auto warning = AddressRecordWarning(report)) Say(err, *warning);
 }
 
 void AdviseOnLoadFailure(const FirmwareReport& report, std::ostream& err) {
   const std::string advice = LoadFailureAdvice(report);
-  if (!advice.empty()) err << "loadwing: " << advice << std::endl;
+  if (!advice.empty()) Say(err, advice);
 }
 
 // What stands against flashing report, joined; nothing when all is well. Bytes the transfer
@@ -57,7 +58,11 @@ class FlashReporter {
       out_ << JsonObject().Add("event", kind).Add("text", text).str() << std::endl;
     } else {
       // Indented lines continue a list that the line before them began.
-      err_ << (text.rfind("  ", 0) == 0 ? "" : "loadwing: ") << text << std::endl;
+      if (text.rfind("  ", 0) == 0) {
+        err_ << TerminalText(text) << std::endl;
+      } else {
+        Say(err_, text);
+      }
     }
   }
   void Hints(const std::vector<std::string>& lines) {
@@ -128,10 +133,11 @@ int RunPorts(bool json, std::ostream& out, std::ostream& /*err*/) {
     return kExitCompleted;
   }
   for (const PortEntry& port : ports) {
-    out << port.name;
+    // A device's product text is whatever the device chose to report.
+    out << TerminalText(port.name);
     if (port.usbCable) out << " (usb)";
-    if (!port.device.empty()) out << " -> " << port.device;
-    if (!port.detail.empty()) out << "  [" << port.detail << "]";
+    if (!port.device.empty()) out << " -> " << TerminalText(port.device);
+    if (!port.detail.empty()) out << "  [" << TerminalText(port.detail) << "]";
     out << '\n';
   }
   out.flush();
@@ -142,7 +148,7 @@ int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out, 
   const FirmwareReport report = LoadFirmwareReport(file);
   // With --json the warnings are the object's fields and err stays quiet.
   const auto warn = [&](const std::string& text) {
-    if (!json) err << "loadwing: " << text << std::endl;
+    if (!json) Say(err, text);
   };
   const std::optional<std::string> refusal =
       report.loaded() ? FirmwareRefusal(report, "", strict, warn) : std::nullopt;
@@ -152,7 +158,7 @@ int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out, 
     WarnAboutAddressRecords(report, err);
     out << FormatInfoText(report) << std::flush;
     AdviseOnLoadFailure(report, err);
-    if (refusal) err << "loadwing: " << *refusal << std::endl;
+    if (refusal) Say(err, *refusal);
   }
   return report.loaded() && !refusal ? kExitCompleted : kExitBadFirmware;
 }
@@ -167,13 +173,13 @@ int RunDecode(const std::string& file, const std::string& output, bool full, std
   text << report.outcome.statusText << std::endl;
   if (!report.loaded()) {
     AdviseOnLoadFailure(report, err);
-    err << "loadwing: " << file << " did not load; nothing written" << std::endl;
+    Say(err, file + " did not load; nothing written");
     return kExitBadFirmware;
   }
   std::string error;
   const std::string destination = ChooseOutputPath(file, output, error);
   if (destination.empty()) {
-    err << "loadwing: " << error << "; nothing written" << std::endl;
+    Say(err, error + "; nothing written");
     return kExitOutputError;
   }
   const std::size_t size = full ? kFirmwareImageSize : report.imageSize;
@@ -189,7 +195,7 @@ int RunDecode(const std::string& file, const std::string& output, bool full, std
     return kExitCompleted;
   }
   if (!WriteFileAtomically(destination, report.image->data.data(), size, error)) {
-    err << "loadwing: " << error << std::endl;
+    Say(err, error);
     return kExitOutputError;
   }
   text << "wrote " << size << " bytes to " << destination << std::endl;
@@ -219,7 +225,7 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
     return kExitBadFirmware;
   }
   if (const std::string error = CheckSimOptions(options, report); !error.empty()) {
-    err << "loadwing: " << error << std::endl;
+    Say(err, error);
     return kExitUsage;
   }
 

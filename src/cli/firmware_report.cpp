@@ -5,6 +5,7 @@
 #include "app/flash_record.h"
 #include "cli/advice.h"
 #include "cli/json.h"
+#include "cli/terminal_text.h"
 #include "core/sha256.h"
 #include "flash/check_byte.h"
 
@@ -56,7 +57,7 @@ std::string FormatInfoText(const FirmwareReport& report) {
     char padded[24];
     std::snprintf(padded, sizeof padded, "%-14s", label);
     text += padded;
-    text += value;
+    text += TerminalText(value);
     text += '\n';
   };
   line("file:", report.path);

@@ -8,6 +8,7 @@
 #include "app/flash_record.h"
 #include "cli/exit_codes.h"
 #include "cli/terminal_status_view.h"
+#include "cli/terminal_text.h"
 
 namespace loadwing::cli {
 
@@ -24,11 +25,11 @@ int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err
   std::string error;
   const std::string path = options.path.empty() ? DefaultFlashRecordPath(error) : options.path;
   if (path.empty()) {
-    err << "loadwing: no place for the flash record: " << error << std::endl;
+    Say(err, "no place for the flash record: " + error);
     return kExitOutputError;
   }
   FlashRecordContents contents = ReadFlashRecord(path);
-  for (const std::string& note : contents.notes) err << "loadwing: note: " << note << std::endl;
+  for (const std::string& note : contents.notes) Say(err, "note: " + note);
   auto& entries = contents.entries;
   if (options.last > 0 && entries.size() > options.last) {
     entries.erase(entries.begin(), entries.end() - static_cast<std::ptrdiff_t>(options.last));
@@ -44,7 +45,7 @@ int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err
     return kExitCompleted;
   }
   if (!contents.found) {
-    out << "no transfers recorded yet (" << path << ")" << std::endl;
+    out << "no transfers recorded yet (" << TerminalText(path) << ")" << std::endl;
     return kExitCompleted;
   }
   char line[512];
@@ -55,9 +56,10 @@ int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err
     const std::string blocks =
         std::to_string(e.blocksAcknowledged) + "/" + std::to_string(e.blocks);
     std::snprintf(line, sizeof line, "%-20s  %-20s  %-12s  %-24s  %9s  %7.1f  %-12s  ",
-                  e.time.c_str(), e.target.c_str(), TerminalText(e.link).c_str(), e.outcome.c_str(),
-                  blocks.c_str(), e.querySeconds + e.blockSeconds + e.verdictSeconds,
-                  e.fileSha256.substr(0, 12).c_str());
+                  TerminalText(e.time).c_str(), TerminalText(e.target).c_str(),
+                  TerminalText(e.link).c_str(), TerminalText(e.outcome).c_str(), blocks.c_str(),
+                  e.querySeconds + e.blockSeconds + e.verdictSeconds,
+                  TerminalText(e.fileSha256.substr(0, 12)).c_str());
     out << line << TerminalText(e.file) << '\n';
   }
   out.flush();

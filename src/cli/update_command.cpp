@@ -10,6 +10,7 @@
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/sim_options.h"
+#include "cli/terminal_text.h"
 #include "cli/update_set.h"
 
 namespace loadwing::cli {
@@ -100,9 +101,9 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
   UpdateSet set = ReadUpdateSet(options.set);
   CheckUpdateSet(set, options.strict);
   if (!set.problems.empty()) {
-    err << "loadwing: the update set " << options.set
-        << " is refused; nothing was sent:" << std::endl;
-    for (const std::string& problem : set.problems) err << "  " << problem << std::endl;
+    Say(err, "the update set " + options.set + " is refused; nothing was sent:");
+    for (const std::string& problem : set.problems)
+      err << "  " << TerminalText(problem) << std::endl;
     if (options.json) {
       std::string array = "[";
       for (const std::string& problem : set.problems) {
@@ -127,11 +128,11 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
   MachineLink link;
   std::vector<std::string> why;
   const LinkError linkError = link.Open(options.link, view, why);
-  if (!link.Note().empty() && !options.json) err << "loadwing: " << link.Note() << std::endl;
+  if (!link.Note().empty() && !options.json) Say(err, link.Note());
   if (linkError != LinkError::None) {
     view.Finish();
     if (!options.json) {
-      for (const std::string& line : why) err << "loadwing: " << line << std::endl;
+      for (const std::string& line : why) Say(err, line);
     }
     if (options.json) {
       out << JsonObject()
@@ -159,8 +160,7 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
                  .str()
           << std::endl;
     } else {
-      err << "loadwing: " << TargetDescription(report.outcome.target) << " <- " << report.path
-          << std::endl;
+      Say(err, TargetDescription(report.outcome.target) + " <- " + report.path);
     }
     view.SetStatusText(report.outcome.statusText);
     view.RefreshFields();
@@ -173,7 +173,7 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
     d.seconds = SteadySeconds() - started;
     watch.Recorder().Finish(outcome, view.StatusText(), entry);
     AppendToFlashRecord(entry, [&](const std::string& text) {
-      if (!options.json) err << "loadwing: warning: " << text << std::endl;
+      if (!options.json) Say(err, "warning: " + text);
     });
     d.outcome = OutcomeName(outcome);
     d.exit = ExitCodeFor(outcome);

@@ -99,6 +99,26 @@ TEST(TerminalStatusView, ControlBytesOfAnAnswerDoNotReachTheTerminal) {
   EXPECT_EQ(TerminalText("MO3OK1"), "MO3OK1");
 }
 
+TEST(TerminalText, ShowsValidUtf8AndEscapesControlsAndBrokenBytes) {
+  const struct {
+    std::string in, shown;
+  } cases[] = {
+      {"Пример/März.mot", "Пример/März.mot"},
+      {"set\x1b[31m.toml", "set\\x1B[31m.toml"},
+      {"a\x7f\tb", "a\\x7F\\x09b"},
+      {"csi\xc2\x9b"
+       "2J",
+       "csi\\xC2\\x9B2J"},                           // C1 control, as UTF-8
+      {"latin1 M\xe4rz", "latin1 M\\xE4rz"},         // not UTF-8
+      {"overlong \xc0\xaf", "overlong \\xC0\\xAF"},  // '/' spelt in two bytes
+      {"surrogate \xed\xa0\x80", "surrogate \\xED\\xA0\\x80"},
+      {"cut \xe2\x82", "cut \\xE2\\x82"},
+      {"\xf0\x9f\x94\xa7 ok", "\xf0\x9f\x94\xa7 ok"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TerminalText(c.in), c.shown) << c.in;
+}
+
 TEST(TerminalStatusView, LinesModeReportsQuartersOfTheRange) {
   ViewFixture f;
   auto view = f.Make(TerminalStatusView::Mode::Lines);
