@@ -6,19 +6,17 @@
 #include <cstdio>
 
 #include "app/flash_record.h"
+#include "cli/command_table.h"
 #include "cli/exit_codes.h"
 #include "cli/terminal_status_view.h"
 #include "cli/terminal_text.h"
 
 namespace loadwing::cli {
 
-CLI::App* AddRecordCommand(CLI::App& app, RecordOptions& options) {
-  CLI::App* command = app.add_subcommand(
-      "record", "Show the record of every transfer made by this user, newest last");
-  command->add_option("--last", options.last, "Only the last N transfers")
-      ->check(CLI::PositiveNumber);
-  command->add_flag("--json", options.json, "Print one JSON object");
-  return command;
+void AddRecordOptions(CLI::App& command, RecordOptions& options) {
+  command.add_option("--last", options.last, "Only the last N transfers")
+      ->check(WholeNumber(1, 1000000000));
+  command.add_flag("--json", options.json, "Print one JSON object");
 }
 
 int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err) {

@@ -15,8 +15,8 @@ struct RecordOptions {
   std::string path;  // the record file; empty: the user's
 };
 
-// Adds `record [--last N] [--json]` to app.
-CLI::App* AddRecordCommand(CLI::App& app, RecordOptions& options);
+// The options of `record [--last N] [--json]`.
+void AddRecordOptions(CLI::App& command, RecordOptions& options);
 
 // Shows the flash record, newest last: a table, or one JSON object. Lines that are no entry are
 // skipped with a note on err.

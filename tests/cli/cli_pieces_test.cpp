@@ -1,13 +1,16 @@
 // Unit tests of the command line's own pieces: exit codes, JSON, the terminal status view, the
 // firmware report and the session clock.
 #include <gtest/gtest.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "cli/command_table.h"
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
 #include "cli/interrupt.h"
@@ -326,6 +329,70 @@ TEST(TerminalStatusView, BlockRateFiguresFollowTheFakeClock) {
             std::string::npos)
       << f.out.str();
   EXPECT_NE(f.out.str().find("{\"event\":\"progress\",\"pos\":0,\"max\":128}"), std::string::npos);
+}
+
+// Every way into the command table, on a table of two commands.
+TEST(CommandTable, HelpUsageErrorsAndDispatchComeFromTheTable) {
+  const struct {
+    std::vector<const char*> args;
+    int exit;
+    const char* out;  // text out must hold ("" for empty)
+    const char* err;
+  } cases[] = {
+      {{}, 1, "  two                         Second command", ""},
+      {{"help"}, 0, "one                         First command", ""},
+      {{"help", "two"}, 0, "Usage: loadwing two [OPTIONS]", ""},
+      {{"two", "--help"}, 0, "Usage: loadwing two [OPTIONS]", ""},
+      {{"--help-all"}, 0, "\nloadwing two:\n  Second command\n", ""},
+      {{"help", "nope"}, 1, "", "loadwing: unknown command 'nope' (commands: one, two)\n"},
+      {{"nope\x1b[2J"}, 1, "", "loadwing: unknown command 'nope\\x1B[2J' (commands: one, two)\n"},
+      {{"one", "--count", "0"},
+       1,
+       "",
+       "loadwing: --count: takes a whole number from 1 to 9, not '0'"},
+      {{"one", "--count", "99999999999999999999"}, 1, "", "from 1 to 9, not '9999"},
+      {{"one", "--count", "x"}, 1, "", "loadwing: --count: takes a whole number"},
+      {{"one", "--scale", "nan"},
+       1,
+       "",
+       "loadwing: --scale: takes a number from 1 to 1000, not 'nan'"},
+      {{"one", "--name", ""}, 1, "", "loadwing: --name: takes a name, not an empty text"},
+      {{"one", "--bogus"},
+       1,
+       "",
+       "loadwing: The following argument was not expected: --bogus\nRun "
+       "'loadwing help one' for its options."},
+      {{"one", "--count", "7", "--scale", "2.5"}, 7, "ran one", ""},
+      {{"two"}, 0, "ran two", ""},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out;
+    std::ostringstream err;
+    unsigned count = 0;
+    double scale = 1;
+    std::string name = "x";
+    CommandTable table("Test program.");
+    CLI::App& one = table.Add("one", "First command", [&] {
+      out << "ran one";
+      return static_cast<int>(count);
+    });
+    one.add_option("--count", count)->check(WholeNumber(1, 9));
+    one.add_option("--scale", scale)->check(NumberBetween(1, 1000));
+    one.add_option("--name", name)->check(NotEmpty("a name"));
+    table.Add("two", "Second command", [&] {
+      out << "ran two";
+      return 0;
+    });
+    std::vector<const char*> argv = {"loadwing"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const std::string what = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(table.Run(static_cast<int>(argv.size()), argv.data(), out, err), c.exit) << what;
+    EXPECT_NE(out.str().find(c.out), std::string::npos) << what << ": " << out.str();
+    EXPECT_NE(err.str().find(c.err), std::string::npos) << what << ": " << err.str();
+    if (*c.err == '\0') {
+      EXPECT_EQ(err.str(), "") << what;
+    }
+  }
 }
 
 TEST(ControllerNames, SpellingsPeopleUse) {
