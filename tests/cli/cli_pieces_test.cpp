@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/advice.h"
 #include "cli/command_table.h"
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
@@ -392,6 +393,58 @@ TEST(CommandTable, HelpUsageErrorsAndDispatchComeFromTheTable) {
     if (*c.err == '\0') {
       EXPECT_EQ(err.str(), "") << what;
     }
+  }
+}
+
+// The permission advice against a fake group file: dialout is 20, with anna in it.
+TEST(PortPermissionAdvice, NamesAGroupOnlyWhereJoiningItHelps) {
+  const std::string groups =
+      "root:x:0:\n"
+      "broken line without colons\n"
+      "tty:x:5:anna\n"
+      "dialout:x:20:bob,anna\n"
+      "dialout:x:notanumber:anna\n";
+  const struct {
+    std::uint32_t gid;
+    unsigned mode;
+    std::vector<std::uint32_t> session;
+    std::string user;
+    const char* first;   // the first line holds this
+    const char* absent;  // and no line holds this
+  } cases[] = {
+      {20,
+       0660,
+       {1000},
+       "carl",
+       "belongs to the group dialout, which your user is not in",
+       "started before"},
+      {20,
+       0660,
+       {1000},
+       "anna",
+       "you are in dialout, but this session started before: log in again",
+       "usermod"},
+      {20, 0660, {1000, 20}, "anna", "although this session is in the group dialout", "usermod"},
+      {0, 0660, {1000}, "anna", "belongs to root (group root, mode 0660)", "usermod"},
+      {0, 0600, {1000}, "anna", "run as its owner (sudo), or give the device a group", "usermod"},
+      {5, 0620, {1000}, "anna", "belongs to root (group tty, mode 0620)", "usermod"},
+      {77, 0660, {1000}, "anna", "group number 77", "usermod"},
+  };
+  for (const auto& c : cases) {
+    PortPermission port;
+    port.path = "/dev/ttyUSB0";
+    port.ownerName = "root";
+    port.groupId = c.gid;
+    port.mode = c.mode;
+    port.userName = c.user;
+    port.userGid = 1000;
+    port.sessionGroups = c.session;
+    port.groupFile = groups;
+    const std::vector<std::string> lines = PermissionAdvice(port);
+    std::string all;
+    for (const std::string& line : lines) all += line + "\n";
+    EXPECT_NE(all.find(c.first), std::string::npos) << c.gid << " " << c.user << ": " << all;
+    EXPECT_EQ(all.find(c.absent), std::string::npos) << c.gid << " " << c.user << ": " << all;
   }
 }
 

@@ -492,8 +492,10 @@ TABLE
     for _ in $(seq 100); do grep -q "^device: " sim.txt && break; sleep 0.05; done
     device=$(sed -n 's/^device: //p' sim.txt)
     as_nobody --port "$device"
-    expect_text err.txt "permission denied: $device"
-    expect_text err.txt "sudo usermod -aG"
+    # A pty belongs to root and no group may open it: the owner is named, no group offered.
+    expect_text err.txt "permission denied: $device belongs to root"
+    expect_text err.txt "run as its owner (sudo)"
+    if grep -q "usermod" err.txt; then fail "a group offered for $device: $(cat err.txt)"; fi
     flock "$device" sleep 10 &
     holder=$!
     sleep 0.3
