@@ -62,7 +62,7 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
     machine_ = StartSimulatedMachine(options.sim, error);
     if (!machine_) {
       why.push_back(error);
-      return LinkError::InvalidHandle;
+      return LinkError::SimulatorUnavailable;
     }
     port.devicePath = machine_->DevicePath();
     port.label = port.devicePath;
@@ -73,7 +73,7 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
     if (!port.error.empty()) {
       why.push_back(port.error);
       if (port.notFound) why.push_back(PortsThereAre());
-      return LinkError::InvalidHandle;
+      return port.notFound ? LinkError::NoSuchPort : LinkError::InvalidHandle;
     }
   }
   const LinkError error = ConnectSerialPort(*serial_, port.devicePath);
@@ -82,7 +82,8 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
     bool notFound = false;
     for (const std::string& line : DescribePortFailure(port, error, notFound)) why.push_back(line);
     if (notFound) why.push_back(PortsThereAre());
-    return error;
+    // The status line keeps the port's own words; the error says what a script needs to know.
+    return notFound ? LinkError::NoSuchPort : error;
   }
   connectionId_ = SerialConnection(port.portNumber);
   label_ = options.port == kSimPort ? "sim " + port.label : port.label;

@@ -51,7 +51,6 @@ class TerminalStatusView final : public StatusView {
     double secondsLeft = 0;     // at that speed
     double lineShare = 0;       // of the line's 38400 baud (frame and acknowledgement, 10 bits)
   };
-  const BlockRate& Rate() const { return rate_; }
   // " 2950 B/s, 11 s left, 77% of 38400 baud", empty while not known.
   std::string RateText() const;
 

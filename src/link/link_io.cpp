@@ -43,7 +43,7 @@ bool LinkIo::WriteBytes(const std::uint8_t* data, std::uint32_t n) {
         else
           emptyWrites = 0;
         if (!ok || emptyWrites > kMaxEmptyWrites) {
-          view_.SetStatus(LinkErrorText(LinkError::Write));
+          view_.SetStatus(kWriteErrorText);
           view_.SetProgressPos(0);
           return false;
         }

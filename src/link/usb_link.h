@@ -26,10 +26,9 @@ class UsbLink {
                          std::uint8_t parity, std::uint8_t stopBits, std::uint8_t wordLength);
   bool Close();
   // One FT_Write of the whole buffer; the written count.
-  std::uint32_t Write(const std::uint8_t* buffer, std::uint32_t length,
-                      int* shortTransfer = nullptr);
+  std::uint32_t Write(const std::uint8_t* buffer, std::uint32_t length);
   // Reads at most the bytes already received; never waits.
-  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t maxLength, int* shortTransfer = nullptr);
+  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t maxLength);
 
   bool isOpen() const { return isOpen_; }
 

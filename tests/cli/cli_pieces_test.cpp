@@ -14,10 +14,12 @@
 #include "cli/command_table.h"
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
+#include "cli/flash_session.h"
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
+#include "fakes/fake_status_view.h"
 
 namespace loadwing::cli {
 namespace {
@@ -35,10 +37,33 @@ TEST(ExitCodes, EachOutcomeHasItsDocumentedCode) {
   EXPECT_EQ(ExitCodeFor(FlashOutcome::NoAnswerAfterFlashing), 9);
   EXPECT_EQ(ExitCodeFor(FlashOutcome::WriteError), 10);
   EXPECT_EQ(ExitCodeFor(FlashOutcome::Cancelled), 130);
-  EXPECT_EQ(ExitCodeFor(LinkError::InvalidHandle), 3);
-  EXPECT_EQ(ExitCodeFor(LinkError::UsbConnect), 3);
-  EXPECT_EQ(ExitCodeFor(LinkError::SetupComm), 3);
-  EXPECT_EQ(ExitCodeFor(LinkError::Write), 10);
+  for (const LinkError error :
+       {LinkError::InvalidHandle, LinkError::CommState, LinkError::SetTimeout, LinkError::SetupComm,
+        LinkError::UsbConnect, LinkError::NoSuchPort, LinkError::SimulatorUnavailable}) {
+    EXPECT_EQ(ExitCodeFor(error), 3) << LinkErrorText(error);
+  }
+  EXPECT_EQ(ExitCodeFor(LinkError::None), 0);
+}
+
+// A port that does not exist and one that exists but does not open are told apart.
+TEST(MachineLinkOpen, AMissingPortIsNoSuchPortAndAFileThatIsNoPortIsNot) {
+  const struct {
+    const char* port;
+    LinkError error;
+  } cases[] = {
+      {"loadwing-no-such-port", LinkError::NoSuchPort},
+      {"/dev/loadwing-no-such-port", LinkError::NoSuchPort},
+      {LOADWING_SOURCE_DIR "/README.md", LinkError::CommState},  // opens, but is no tty
+  };
+  for (const auto& c : cases) {
+    testing::FakeStatusView view;
+    MachineLink link;
+    std::vector<std::string> why;
+    LinkOptions options;
+    options.port = c.port;
+    EXPECT_EQ(link.Open(options, view, why), c.error) << c.port;
+    EXPECT_FALSE(why.empty()) << c.port;
+  }
 }
 
 TEST(ExitCodes, OutcomeNamesAreDistinct) {
