@@ -46,8 +46,8 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
       why.push_back("is it plugged in, and is FTDI's D2XX driver (FTD2XX.dll) installed?");
 #else
       why.push_back(
-          "is it plugged in? libftdi needs the kernel's ftdi_sio driver unbound and "
-          "access to the USB device (a udev rule for vendor 0403)");
+          "is it plugged in? libftdi detaches the kernel's ftdi_sio driver itself, but needs "
+          "access to the USB device: the udev rule for vendor 0403 (group dialout)");
 #endif
       return error;
     }
