@@ -10,7 +10,7 @@ namespace loadwing::cli {
 
 // What was found in a firmware file that did not load, and what to do about it, in one line
 // (the status text stays as the loader set it); empty when nothing more can be said.
-std::string LoadFailureAdvice(const FirmwareReport& report);
+[[nodiscard]] std::string LoadFailureAdvice(const FirmwareReport& report);
 
 // What is known about a serial device that refused to open for lack of permission.
 struct PortPermission {
@@ -29,11 +29,12 @@ struct PortPermission {
 // where joining it would help (it may read and write the device, and it is not root); a user who
 // is in it but whose session started before is told to log in again; otherwise the owner is
 // named, with sudo or a udev rule as the way.
-std::vector<std::string> PermissionAdvice(const PortPermission& port);
+[[nodiscard]] std::vector<std::string> PermissionAdvice(const PortPermission& port);
 
 // What a transfer that ended with outcome at position left in the controller, and what to do
 // next: one line per entry, the first saying where it stopped; none for a completed transfer.
-std::vector<std::string> TransferAdvice(FlashOutcome outcome, const FlashPosition& position,
-                                        const FirmwareReport& report);
+[[nodiscard]] std::vector<std::string> TransferAdvice(FlashOutcome outcome,
+                                                      const FlashPosition& position,
+                                                      const FirmwareReport& report);
 
 }  // namespace loadwing::cli

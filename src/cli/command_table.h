@@ -34,14 +34,14 @@ class CommandTable {
 
   // Parses the arguments and runs the command they name; the process exit code. Usage errors,
   // help and the version go to out and err here.
-  int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+  [[nodiscard]] int Run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
 
   // The program's help: what it does and every command with its summary.
-  std::string Help() const;
+  [[nodiscard]] std::string Help() const;
   // The program's help followed by every command's: the text the man page is made from.
-  std::string FullHelp() const;
+  [[nodiscard]] std::string FullHelp() const;
   // "ports, info, ...": the names in the order they were added.
-  std::string Names() const;
+  [[nodiscard]] std::string Names() const;
 
  private:
   struct Entry {

@@ -23,11 +23,11 @@ enum ExitCode : int {
 };
 
 // The exit code a transfer's outcome leads to.
-ExitCode ExitCodeFor(FlashOutcome outcome);
+[[nodiscard]] ExitCode ExitCodeFor(FlashOutcome outcome);
 // The exit code a link failure leads to.
-ExitCode ExitCodeFor(LinkError error);
+[[nodiscard]] ExitCode ExitCodeFor(LinkError error);
 
 // A short machine-readable name of the outcome, as the JSON result event carries it.
-const char* OutcomeName(FlashOutcome outcome);
+[[nodiscard]] const char* OutcomeName(FlashOutcome outcome);
 
 }  // namespace loadwing::cli

@@ -35,27 +35,28 @@ struct FirmwareReport {
 };
 
 // Loads path into a fresh image, as the dialog would.
-FirmwareReport LoadFirmwareReport(const std::string& path);
+[[nodiscard]] FirmwareReport LoadFirmwareReport(const std::string& path);
 
 // The check byte a transfer sends after the last block of a loaded report's image; worked out
 // when asked for, since decoding a file does not need it.
 std::uint8_t FirmwareCheckByte(const FirmwareReport& report);
 
 // The info command's output, as text lines and as one JSON object.
-std::string FormatInfoText(const FirmwareReport& report);
-std::string FormatInfoJson(const FirmwareReport& report);
+[[nodiscard]] std::string FormatInfoText(const FirmwareReport& report);
+[[nodiscard]] std::string FormatInfoJson(const FirmwareReport& report);
 
 // Why a loaded report must not be flashed: a SHA-256 other than expectedSha256 (when not empty),
 // and with strict any bytes a transfer would leave out. Empty when there is nothing against it.
-std::vector<std::string> FirmwareProblems(const FirmwareReport& report,
-                                          std::string_view expectedSha256, bool strict);
+[[nodiscard]] std::vector<std::string> FirmwareProblems(const FirmwareReport& report,
+                                                        std::string_view expectedSha256,
+                                                        bool strict);
 
 // A warning when the file holds data that a transfer does not send.
-std::optional<std::string> BytesBeyondWarning(const FirmwareReport& report);
+[[nodiscard]] std::optional<std::string> BytesBeyondWarning(const FirmwareReport& report);
 
 // A warning when a loaded Intel HEX file holds address records (types 02 to 05 with a zero base,
 // or start addresses), which were skipped, or records of no known type, whose bytes are taken
 // as data and will be flashed.
-std::optional<std::string> AddressRecordWarning(const FirmwareReport& report);
+[[nodiscard]] std::optional<std::string> AddressRecordWarning(const FirmwareReport& report);
 
 }  // namespace loadwing::cli

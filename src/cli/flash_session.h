@@ -35,15 +35,16 @@ class MachineLink {
 
   // Opens the link, showing on view what the dialog would ("COM3 connected", "USB: connect
   // error"); on failure why lists what went wrong and what to do.
-  LinkError Open(const LinkOptions& options, StatusView& view, std::vector<std::string>& why);
+  [[nodiscard]] LinkError Open(const LinkOptions& options, StatusView& view,
+                               std::vector<std::string>& why);
   // How the record and the summary name the link: "COM3", "USB cable", "/dev/ttyUSB0".
   const std::string& Label() const { return label_; }
   // Where the simulated machine runs ("simulated machine on /dev/pts/4"); empty otherwise.
   const std::string& Note() const { return note_; }
 
   // One transfer of a loaded report's image; Cancelled when the user stops it (Ctrl-C).
-  FlashOutcome Transfer(const FirmwareReport& report, StatusView& view, FlashObserver& observer,
-                        FlashPosition* position = nullptr);
+  [[nodiscard]] FlashOutcome Transfer(const FirmwareReport& report, StatusView& view,
+                                      FlashObserver& observer, FlashPosition* position = nullptr);
 
  private:
   // Declared first so that it goes last: the port closes before the machine.

@@ -20,6 +20,6 @@ void AddRecordOptions(CLI::App& command, RecordOptions& options);
 
 // Shows the flash record, newest last: a table, or one JSON object. Lines that are no entry are
 // skipped with a note on err.
-int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace loadwing::cli

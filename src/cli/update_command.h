@@ -26,6 +26,6 @@ void AddUpdateOptions(CLI::App& command, UpdateOptions& options);
 // Checks the whole set before anything is sent (exit 2 listing every problem), then flashes each
 // controller in turn over one link. The first failure stops the set unless keepGoing; the exit
 // code is that of the first failure.
-int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace loadwing::cli

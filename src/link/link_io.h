@@ -35,15 +35,15 @@ class LinkIo {
   // Collects up to n bytes within limit whole seconds (the wait goes on while elapsed <= limit),
   // optionally showing the seconds waited on the progress bar. A limit of 0 or less is refused
   // (nothing is read). Returns the count; with none, buffer[0] is set to 0.
-  std::int32_t ReadBytes(std::uint8_t* buffer, std::uint32_t n, std::int32_t limit,
-                         bool showProgress);
+  [[nodiscard]] std::int32_t ReadBytes(std::uint8_t* buffer, std::uint32_t n, std::int32_t limit,
+                                       bool showProgress);
   // Lets the window handle the messages that piled up.
   void PumpMessages() { view_.PumpMessages(); }
   // True once the work was asked to stop; every wait has ended early since.
   bool Cancelled() const { return cancel_ != nullptr && cancel_->Cancelled(); }
 
  private:
-  std::uint32_t ReadOnce(std::uint8_t* buffer, std::uint32_t remaining);
+  [[nodiscard]] std::uint32_t ReadOnce(std::uint8_t* buffer, std::uint32_t remaining);
 
   const ConnectionId& connectionId_;
   SerialPort& serial_;
