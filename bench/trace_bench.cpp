@@ -50,7 +50,10 @@ double Run(SimLinkKind kind, const FirmwareImage& image, const std::string& trac
     if (kind == SimLinkKind::Usb) {
       sim.usb.Close();
       cable = std::make_unique<UsbLink>(*d2xx);
-      cable->OpenByIndex(0, 38400, 0, 0, 8);
+      if (!cable->OpenByIndex(0, 38400, 0, 0, 8)) {
+        std::fprintf(stderr, "trace_bench: the simulated cable did not open\n");
+        std::exit(1);
+      }
       usb = cable.get();
     }
     port = serial.get();

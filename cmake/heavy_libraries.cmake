@@ -5,7 +5,7 @@ set(LOADWING_HEAVY_LIBRARIES cli11 tomlplusplus nlohmann_json openssl)
 
 set(LOADWING_HEAVY_cli11_PREFIX "CLI/")
 set(LOADWING_HEAVY_cli11_FILES
-  cli/main.cpp cli/record_command.cpp cli/sim_options.cpp cli/update_command.cpp
+  cli/command_table.cpp cli/main.cpp cli/record_command.cpp cli/sim_options.cpp cli/update_command.cpp
   sim/sim_main_posix.cpp)
 
 set(LOADWING_HEAVY_tomlplusplus_PREFIX "toml++/")

@@ -35,6 +35,9 @@ find_program(GZIP gzip)
 if(HELP2MAN AND GZIP)
   set(names_loadwing "flash firmware into a folding machine's controllers")
   set(names_loadwing-sim "simulated folding machine on a pseudo-terminal, for trying loadwing")
+  # The command line's page holds every command's help, from its command table.
+  set(help_option_loadwing --help-all)
+  set(help_option_loadwing-sim --help)
   set(man_pages)
   foreach(program ${installed_programs})
     set(page ${CMAKE_CURRENT_BINARY_DIR}/man/${program}.1)
@@ -43,6 +46,7 @@ if(HELP2MAN AND GZIP)
       COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
       COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${build_epoch} LC_ALL=C.UTF-8
               ${HELP2MAN} --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
+              --help-option=${help_option_${program}}
               --name=${names_${program}} --output=${page} $<TARGET_FILE:${program}>
       COMMAND ${GZIP} -9nf ${page}
       DEPENDS ${program}

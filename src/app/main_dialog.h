@@ -18,6 +18,10 @@
 
 namespace loadwing {
 
+// Errors in the dialog: every handler shows its failure in the status line, exactly as the
+// product always has, and returns what happened (a FlashOutcome, a bool) for tests and the
+// record. A record that cannot be written is a warning in the sink, never a failed transfer.
+
 // What the dialog works on besides its window: the platform's ports, settings and clock, and
 // the process-wide firmware image and serial port.
 struct MainDialogPlatform {
@@ -67,7 +71,7 @@ class MainDialog final : public StatusView {
   void OnOk() {}
 
   // --- Connection manager and port discovery.
-  int FindConnectionEntry(ConnectionId id);
+  [[nodiscard]] int FindConnectionEntry(ConnectionId id);
   void Disconnect();
   void ReconnectSaved();
   void RefreshConnectionList();

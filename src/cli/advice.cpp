@@ -2,6 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
 
 namespace loadwing::cli {
 
@@ -132,6 +139,83 @@ std::string LoadFailureAdvice(const TransferPlan& report) {
   const char first = *firstNonBlank;
   return report.intelHex ? IntelHexContentAdvice(report, first)
                          : SRecordContentAdvice(report, text, first);
+}
+
+namespace {
+
+struct GroupEntry {
+  std::string name;
+  std::vector<std::string> members;
+};
+
+// The entry of gid in the text of a group file ("name:password:gid:member,member"); lines that
+// do not parse are passed over, as the system's own readers do.
+std::optional<GroupEntry> FindGroup(std::string_view file, std::uint32_t gid) {
+  while (!file.empty()) {
+    const std::size_t end = std::min(file.find('\n'), file.size());
+    std::string_view line = file.substr(0, end);
+    file.remove_prefix(std::min(end + 1, file.size()));
+    std::string_view fields[4];
+    std::size_t count = 0;
+    while (count < 3) {
+      const std::size_t colon = line.find(':');
+      if (colon == std::string_view::npos) break;
+      fields[count++] = line.substr(0, colon);
+      line.remove_prefix(colon + 1);
+    }
+    if (count != 3 || fields[0].empty()) continue;
+    fields[3] = line;
+    std::uint32_t id = 0;
+    const auto [ptr, ec] =
+        std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), id);
+    if (ec != std::errc() || ptr != fields[2].data() + fields[2].size() || id != gid) continue;
+    GroupEntry entry{std::string(fields[0]), {}};
+    std::string_view members = fields[3];
+    while (!members.empty()) {
+      const std::size_t comma = std::min(members.find(','), members.size());
+      if (comma != 0) entry.members.emplace_back(members.substr(0, comma));
+      members.remove_prefix(std::min(comma + 1, members.size()));
+    }
+    return entry;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::string> PermissionAdvice(const PortPermission& port) {
+  const std::optional<GroupEntry> group = FindGroup(port.groupFile, port.groupId);
+  const std::string groupName = group ? group->name : "number " + std::to_string(port.groupId);
+  const std::string owner =
+      port.ownerName.empty() ? "user number " + std::to_string(port.ownerUid) : port.ownerName;
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", port.mode & 07777u);
+  // Joining the group helps only where the group may read and write it, and root is no group
+  // to give anyone.
+  const bool groupOpens = (port.mode & 060u) == 060u;
+  if (!groupOpens || port.groupId == 0 || !group) {
+    return {"permission denied: " + port.path + " belongs to " + owner + " (group " + groupName +
+                ", mode " + mode + "), and your user may not open it",
+            "run as its owner (sudo), or give the device a group of its own with a udev rule "
+            "(a MODE=\"0660\", GROUP=\"dialout\" rule for it)"};
+  }
+  const bool inSession = std::find(port.sessionGroups.begin(), port.sessionGroups.end(),
+                                   port.groupId) != port.sessionGroups.end();
+  const bool inGroup = port.userGid == port.groupId ||
+                       std::find(group->members.begin(), group->members.end(), port.userName) !=
+                           group->members.end();
+  if (inSession) {
+    return {"permission denied: " + port.path + " although this session is in the group " +
+            groupName + ": check its permissions (ls -l " + port.path + ")"};
+  }
+  if (inGroup) {
+    return {"permission denied: " + port.path + " belongs to the group " + groupName +
+                "; you are in " + groupName + ", but this session started before: log in again",
+            "or, for this shell only: newgrp " + groupName};
+  }
+  return {"permission denied: " + port.path + " belongs to the group " + groupName +
+              ", which your user is not in",
+          "give your user the group, then log in again: sudo usermod -aG " + groupName + " $USER"};
 }
 
 namespace {

@@ -25,11 +25,11 @@ struct PortEntry {
 };
 
 // The connections of this platform, in the order a person would look through them.
-std::vector<PortEntry> ListPorts();
+[[nodiscard]] std::vector<PortEntry> ListPorts();
 
 // A serial port and a D2XX table of this platform.
-std::unique_ptr<SerialPort> MakeSerialPort();
-std::unique_ptr<D2xx> MakeD2xx();
+[[nodiscard]] std::unique_ptr<SerialPort> MakeSerialPort();
+[[nodiscard]] std::unique_ptr<D2xx> MakeD2xx();
 
 // What --port names, turned into the path the serial layer opens.
 struct ResolvedPort {
@@ -39,14 +39,14 @@ struct ResolvedPort {
   std::string error;       // non-empty: the name is not usable here
   bool notFound = false;   // with error: there is no such port (the ports there are may help)
 };
-ResolvedPort ResolveSerialPort(const std::string& port);
+[[nodiscard]] ResolvedPort ResolveSerialPort(const std::string& port);
 
 // Why the port could not be used after connecting failed with error, told apart as a person
 // needs it: no such device, permission denied (and the command that gives it), held by another
 // program (named where the system tells), not a serial device. One line per entry; notFound is
 // set when the ports there are would help.
-std::vector<std::string> DescribePortFailure(const ResolvedPort& port, LinkError error,
-                                             bool& notFound);
+[[nodiscard]] std::vector<std::string> DescribePortFailure(const ResolvedPort& port,
+                                                           LinkError error, bool& notFound);
 
 // The simulated machine's settings taken from the --sim-... options.
 struct SimOptions {
@@ -64,12 +64,12 @@ struct SimOptions {
 class SimulatedMachine {
  public:
   virtual ~SimulatedMachine() = default;
-  virtual std::string DevicePath() const = 0;
+  [[nodiscard]] virtual std::string DevicePath() const = 0;
 };
 
 // Starts the simulated machine; null with error set where there is none (Windows) or it cannot
 // start.
-std::unique_ptr<SimulatedMachine> StartSimulatedMachine(const SimOptions& options,
-                                                        std::string& error);
+[[nodiscard]] std::unique_ptr<SimulatedMachine> StartSimulatedMachine(const SimOptions& options,
+                                                                      std::string& error);
 
 }  // namespace loadwing::cli

@@ -1,6 +1,6 @@
 #include <fcntl.h>
-#include <grp.h>
 #include <linux/serial.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -14,6 +14,7 @@
 #include <system_error>
 #include <utility>
 
+#include "cli/advice.h"
 #include "cli/cli_platform.h"
 #include "link/connection.h"
 #include "link/libftdi_d2xx.h"
@@ -171,6 +172,54 @@ std::string Holders(const std::string& devicePath) {
   return names;
 }
 
+// The group file as the system has it: a regular file, read without waiting, at most 1 MiB (a
+// larger one is cut there; the advice then knows less, never more).
+std::string ReadGroupFile() {
+  constexpr std::size_t kLimit = 1 << 20;
+  const int fd = ::open("/etc/group", O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return "";
+  struct stat st {};
+  std::string text;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    text.resize(kLimit);
+    std::size_t got = 0;
+    while (got < kLimit) {
+      const ssize_t n = ::read(fd, text.data() + got, kLimit - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+  }
+  ::close(fd);
+  return text;
+}
+
+PortPermission PermissionFacts(const std::string& path, const struct stat& st) {
+  PortPermission facts;
+  facts.path = path;
+  facts.ownerUid = st.st_uid;
+  facts.groupId = st.st_gid;
+  facts.mode = st.st_mode & 07777;
+  if (const passwd* owner = ::getpwuid(st.st_uid)) facts.ownerName = owner->pw_name;
+  if (const passwd* user = ::getpwuid(::getuid())) {
+    facts.userName = user->pw_name;
+    facts.userGid = user->pw_gid;
+  } else {
+    facts.userGid = ::getgid();
+  }
+  const int count = ::getgroups(0, nullptr);
+  if (count > 0) {
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    const int got = ::getgroups(count, groups.data());
+    for (int i = 0; i < got; ++i)
+      facts.sessionGroups.push_back(groups[static_cast<std::size_t>(i)]);
+  }
+  facts.sessionGroups.push_back(::getegid());
+  facts.groupFile = ReadGroupFile();
+  return facts;
+}
+
 }  // namespace
 
 std::vector<std::string> DescribePortFailure(const ResolvedPort& port, LinkError error,
@@ -189,14 +238,7 @@ std::vector<std::string> DescribePortFailure(const ResolvedPort& port, LinkError
   const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     const int reason = errno;
-    if (reason == EACCES || reason == EPERM) {
-      const group* owner = ::getgrgid(st.st_gid);
-      const std::string groupName = owner != nullptr ? owner->gr_name : "dialout";
-      return {
-          "permission denied: " + path + " belongs to the group " + groupName +
-              ", which your user is not in",
-          "give your user the group, then log in again: sudo usermod -aG " + groupName + " $USER"};
-    }
+    if (reason == EACCES || reason == EPERM) return PermissionAdvice(PermissionFacts(path, st));
     if (reason == EBUSY) {
       const std::string holders = Holders(path);
       return {path + " is held by another program" +

@@ -14,6 +14,7 @@
 #include "cli/interrupt.h"
 #include "cli/output_file.h"
 #include "cli/terminal_status_view.h"
+#include "cli/terminal_text.h"
 #include "core/json.h"
 #include "core/sha256.h"
 #include "flash/flash_transfer.h"
@@ -23,12 +24,12 @@ namespace loadwing::cli {
 namespace {
 
 void WarnAboutAddressRecords(const TransferPlan& report, std::ostream& err) {
-  if (auto warning = AddressRecordWarning(report)) err << "loadwing: " << *warning << std::endl;
+  if (auto warning = AddressRecordWarning(report)) Say(err, *warning);
 }
 
 void AdviseOnLoadFailure(const TransferPlan& report, std::ostream& err) {
   const std::string advice = LoadFailureAdvice(report);
-  if (!advice.empty()) err << "loadwing: " << advice << std::endl;
+  if (!advice.empty()) Say(err, advice);
 }
 
 // What stands against flashing plan, joined; nothing when all is well.
@@ -90,10 +91,11 @@ int RunPorts(bool json, std::ostream& out, std::ostream& /*err*/) {
     return kExitCompleted;
   }
   for (const PortEntry& port : ports) {
-    out << port.name;
+    // A device's product text is whatever the device chose to report.
+    out << TerminalText(port.name);
     if (port.usbCable) out << " (usb)";
-    if (!port.device.empty()) out << " -> " << port.device;
-    if (!port.detail.empty()) out << "  [" << port.detail << "]";
+    if (!port.device.empty()) out << " -> " << TerminalText(port.device);
+    if (!port.detail.empty()) out << "  [" << TerminalText(port.detail) << "]";
     out << '\n';
   }
   out.flush();
@@ -114,7 +116,7 @@ int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out, 
     }
     out << FormatInfoText(report) << std::flush;
     AdviseOnLoadFailure(report, err);
-    for (const std::string& problem : problems) err << "loadwing: " << problem << std::endl;
+    for (const std::string& problem : problems) Say(err, problem);
   }
   return report.loaded() && problems.empty() ? kExitCompleted : kExitBadFirmware;
 }
@@ -129,13 +131,13 @@ int RunDecode(const std::string& file, const std::string& output, bool full, std
   text << report.outcome.statusText << std::endl;
   if (!report.loaded()) {
     AdviseOnLoadFailure(report, err);
-    err << "loadwing: " << file << " did not load; nothing written" << std::endl;
+    Say(err, file + " did not load; nothing written");
     return kExitBadFirmware;
   }
   std::string error;
   const std::string destination = ChooseOutputPath(file, output, error);
   if (destination.empty()) {
-    err << "loadwing: " << error << "; nothing written" << std::endl;
+    Say(err, error + "; nothing written");
     return kExitOutputError;
   }
   const std::size_t size = full ? kFirmwareImageSize : report.imageSize;
@@ -151,7 +153,7 @@ int RunDecode(const std::string& file, const std::string& output, bool full, std
     return kExitCompleted;
   }
   if (!WriteFileAtomically(destination, report.image->data.data(), size, error)) {
-    err << "loadwing: " << error << std::endl;
+    Say(err, error);
     return kExitOutputError;
   }
   text << "wrote " << size << " bytes to " << destination << std::endl;
@@ -180,7 +182,7 @@ int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err) 
     return kExitBadFirmware;
   }
   if (const std::string error = CheckSimOptions(options, plan); !error.empty()) {
-    err << "loadwing: " << error << std::endl;
+    Say(err, error);
     return kExitUsage;
   }
   // Stopped while the file was being read: no link opened, nothing sent or recorded.

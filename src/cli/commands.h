@@ -7,16 +7,22 @@
 
 namespace loadwing::cli {
 
+// Errors on the command line: each command returns the process exit code (cli/exit_codes.h),
+// mapped from the lower layers' enums with a switch; its messages go to err as one line each,
+// "loadwing: " and the text made safe for the terminal (Say); usage errors come from the
+// command table with the same prefix. With --json the results are JSON on out.
+
 // The commands of the command line. Each writes its results to out and its messages to err and
 // returns the process exit code (cli/exit_codes.h).
 
-int RunPorts(bool json, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RunPorts(bool json, std::ostream& out, std::ostream& err);
 
 // strict: bytes of the file that a transfer would not send are an error (exit 2).
-int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RunInfo(const std::string& file, bool json, bool strict, std::ostream& out,
+                          std::ostream& err);
 
-int RunDecode(const std::string& file, const std::string& output, bool full, std::ostream& out,
-              std::ostream& err);
+[[nodiscard]] int RunDecode(const std::string& file, const std::string& output, bool full,
+                            std::ostream& out, std::ostream& err);
 
 struct FlashOptions {
   std::string file;
@@ -39,6 +45,6 @@ struct FlashOptions {
   TraceSink* trace = nullptr;
 };
 
-int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RunFlash(const FlashOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace loadwing::cli

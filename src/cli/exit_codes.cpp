@@ -35,13 +35,13 @@ ExitCode ExitCodeFor(LinkError error) {
   switch (error) {
     case LinkError::None:
       return kExitCompleted;
-    case LinkError::Write:
-      return kExitWriteError;
     case LinkError::InvalidHandle:
     case LinkError::CommState:
     case LinkError::SetTimeout:
     case LinkError::SetupComm:
     case LinkError::UsbConnect:
+    case LinkError::NoSuchPort:
+    case LinkError::SimulatorUnavailable:
       return kExitNoLink;
   }
   return kExitNoLink;

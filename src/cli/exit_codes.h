@@ -27,8 +27,8 @@ enum ExitCode : int {
 };
 
 // The exit code a transfer's outcome leads to.
-ExitCode ExitCodeFor(FlashOutcome outcome);
+[[nodiscard]] ExitCode ExitCodeFor(FlashOutcome outcome);
 // The exit code a link failure leads to.
-ExitCode ExitCodeFor(LinkError error);
+[[nodiscard]] ExitCode ExitCodeFor(LinkError error);
 
 }  // namespace loadwing::cli

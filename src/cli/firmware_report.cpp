@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/advice.h"
+#include "cli/terminal_text.h"
 #include "core/json.h"
 #include "core/sha256.h"
 
@@ -24,7 +25,7 @@ std::string FormatInfoText(const TransferPlan& report) {
     char padded[24];
     std::snprintf(padded, sizeof padded, "%-14s", label);
     text += padded;
-    text += value;
+    text += TerminalText(value);
     text += '\n';
   };
   line("file:", report.path);

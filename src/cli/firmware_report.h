@@ -17,19 +17,21 @@ namespace loadwing::cli {
 
 // The info command's output, as text lines and as one JSON object; problems, when not empty,
 // are why the file is refused (--strict), and go into the object.
-std::string FormatInfoText(const TransferPlan& report);
-std::string FormatInfoJson(const TransferPlan& report, const std::vector<std::string>& problems);
+[[nodiscard]] std::string FormatInfoText(const TransferPlan& report);
+[[nodiscard]] std::string FormatInfoJson(const TransferPlan& report,
+                                         const std::vector<std::string>& problems);
 
 // Why a loaded report must not be flashed: a SHA-256 other than expectedSha256 (when not empty),
 // and with strict any bytes a transfer would leave out. Empty when there is nothing against it.
-std::vector<std::string> FirmwareProblems(const TransferPlan& report,
-                                          std::string_view expectedSha256, bool strict);
+[[nodiscard]] std::vector<std::string> FirmwareProblems(const TransferPlan& report,
+                                                        std::string_view expectedSha256,
+                                                        bool strict);
 
 // A warning when the file holds data that a transfer does not send.
-std::optional<std::string> BytesBeyondWarning(const TransferPlan& report);
+[[nodiscard]] std::optional<std::string> BytesBeyondWarning(const TransferPlan& report);
 
 // A warning when a loaded Intel HEX file holds address records that were skipped, or records of
 // no known type, whose bytes are taken as data and will be flashed.
-std::optional<std::string> AddressRecordWarning(const TransferPlan& report);
+[[nodiscard]] std::optional<std::string> AddressRecordWarning(const TransferPlan& report);
 
 }  // namespace loadwing::cli

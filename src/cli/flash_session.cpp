@@ -8,6 +8,7 @@
 #include "cli/advice.h"
 #include "cli/interrupt.h"
 #include "cli/session_clock.h"
+#include "cli/terminal_text.h"
 #include "core/json.h"
 #include "link/link_io.h"
 #include "record/record_entry.h"
@@ -59,8 +60,8 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
       why.push_back("is it plugged in, and is FTDI's D2XX driver (FTD2XX.dll) installed?");
 #else
       why.push_back(
-          "is it plugged in? libftdi needs the kernel's ftdi_sio driver unbound and "
-          "access to the USB device (a udev rule for vendor 0403)");
+          "is it plugged in? libftdi detaches the kernel's ftdi_sio driver itself, but needs "
+          "access to the USB device: the udev rule for vendor 0403 (group dialout)");
 #endif
       return error;
     }
@@ -75,7 +76,7 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
     machine_ = StartSimulatedMachine(options.sim, error);
     if (!machine_) {
       why.push_back(error);
-      return LinkError::InvalidHandle;
+      return LinkError::SimulatorUnavailable;
     }
     port.devicePath = machine_->DevicePath();
     port.label = port.devicePath;
@@ -86,7 +87,7 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
     if (!port.error.empty()) {
       why.push_back(port.error);
       if (port.notFound) why.push_back(PortsThereAre());
-      return LinkError::InvalidHandle;
+      return port.notFound ? LinkError::NoSuchPort : LinkError::InvalidHandle;
     }
   }
   const LinkError error = ConnectSerialPort(Serial(), port.devicePath);
@@ -95,7 +96,8 @@ LinkError MachineLink::Open(const LinkOptions& options, StatusView& view,
     bool notFound = false;
     for (const std::string& line : DescribePortFailure(port, error, notFound)) why.push_back(line);
     if (notFound) why.push_back(PortsThereAre());
-    return error;
+    // The status line keeps the port's own words; the error says what a script needs to know.
+    return notFound ? LinkError::NoSuchPort : error;
   }
   connectionId_ = SerialConnection(port.portNumber);
   label_ = options.port == kSimPort ? "sim " + port.label : port.label;
@@ -180,7 +182,11 @@ void TransferReporter::Event(const char* kind, const std::string& text) {
     out_ << JsonObject().Add("event", kind).Add("text", text).str() << std::endl;
   } else {
     // Indented lines continue a list that the line before them began.
-    err_ << (text.rfind("  ", 0) == 0 ? "" : "loadwing: ") << text << std::endl;
+    if (text.rfind("  ", 0) == 0) {
+      err_ << TerminalText(text) << std::endl;
+    } else {
+      Say(err_, text);
+    }
   }
 }
 

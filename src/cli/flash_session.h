@@ -42,17 +42,18 @@ class MachineLink {
 
   // Opens the link, showing on view what the dialog would ("COM3 connected", "USB: connect
   // error"); on failure why lists what went wrong and what to do.
-  LinkError Open(const LinkOptions& options, StatusView& view, std::vector<std::string>& why);
+  [[nodiscard]] LinkError Open(const LinkOptions& options, StatusView& view,
+                               std::vector<std::string>& why);
   // How the record and the summary name the link: "COM3", "USB cable", "/dev/ttyUSB0".
   const std::string& Label() const { return label_; }
   // Where the simulated machine runs ("simulated machine on /dev/pts/4"); empty otherwise.
   const std::string& Note() const { return note_; }
 
   // One transfer of a loaded plan's image; Cancelled when the user stops it (Ctrl-C).
-  FlashOutcome Transfer(const TransferPlan& report, StatusView& view, FlashObserver& observer,
-                        FlashPosition* position = nullptr);
+  [[nodiscard]] FlashOutcome Transfer(const TransferPlan& plan, StatusView& view,
+                                      FlashObserver& observer, FlashPosition* position = nullptr);
   // The loopback check over the open link, with a plug where the machine would be.
-  LoopbackReport Loopback(StatusView& view, FineClock& clock);
+  [[nodiscard]] LoopbackReport Loopback(StatusView& view, FineClock& clock);
 
  private:
   // Declared first so that it goes last: the port closes before the machine.

@@ -2,17 +2,18 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 
+#include "cli/command_table.h"
 #include "cli/commands.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/record_command.h"
 #include "cli/selftest_command.h"
-#include "cli/session_clock.h"
 #include "cli/sim_options.h"
 #include "cli/terminal.h"
-#include "cli/terminal_status_view.h"
+#include "cli/terminal_text.h"
 #include "cli/trace_file.h"
 #include "cli/update_command.h"
 
@@ -20,220 +21,163 @@ namespace {
 
 using namespace loadwing::cli;
 
-constexpr const char* kVersionText = "loadwing " LOADWING_VERSION;
+constexpr const char* kFirmwareFileHelp = "Intel HEX file, or Motorola S-records (.mot)";
 
-// --version and --help on the program and on every command.
-void AddVersionFlag(CLI::App& app) {
-  app.add_flag_callback(
-      "--version", [] { throw CLI::CallForVersion(kVersionText, 0); },
-      "Print the version and exit");
+// Signals and the terminal, for the commands that talk to a machine.
+void PrepareTransfer(bool& progressBar, bool* finalOnOut) {
+  InstallInterruptHandlers();
+  const bool errIsTerminal = StreamIsTerminal(stderr);
+  progressBar = errIsTerminal;
+  // Where err shows on the same terminal, or lands in the same file, the final status is there.
+  if (finalOnOut != nullptr) {
+    *finalOnOut = !(errIsTerminal && StreamIsTerminal(stdout)) && !StreamsShareFile(stdout, stderr);
+  }
 }
+
+// --trace and --trace-replace, the same on both transfer commands.
+struct TraceOption {
+  std::string path;
+  bool replace = false;
+  std::unique_ptr<TraceFile> file;
+
+  void AddTo(CLI::App& command) {
+    command.add_option("--trace", path,
+                       "Write every byte on the link, timed, into this new file (docs/trace.md)");
+    command.add_flag("--trace-replace", replace, "Replace the --trace file if it exists");
+  }
+  // Makes the file before the link is opened; false, said on err, when it cannot be made.
+  bool Open(loadwing::TraceSink*& sink) {
+    if (path.empty()) return true;
+    std::string error;
+    file = TraceFile::Create(path, replace, error);
+    if (!file) {
+      Say(std::cerr, "--trace " + path + ": " + error);
+      return false;
+    }
+    sink = file.get();
+    return true;
+  }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
   IgnoreBrokenPipe();
-  CLI::App app{
+  CommandTable table(
       "Writes firmware into the controllers of a Fanfolder/Crossfolder folding machine over a "
       "serial port or the maker's USB cable.\n"
-      "Exit codes: 0 completed, 1 usage, 2 bad firmware file, 3 no link, 4 no answer, "
-      "5 unexpected answer, 6 erase error, 7 block refused or unanswered, 8 check failed "
-      "(CSFAIL), 9 other or no verdict, 10 write error, 11 output not written, 130 interrupted "
-      "(Ctrl-C, SIGTERM, SIGHUP).",
-      LOADWING_CLI_NAME};
-  AddVersionFlag(app);
-  app.require_subcommand(1);
-  app.footer("Run '" LOADWING_CLI_NAME " help COMMAND' for the options of a command.");
+      "Exit codes: 0 completed, 1 usage, 2 bad firmware file or refused set, 3 no link, "
+      "4 no answer, 5 unexpected answer, 6 erase error, 7 block refused or unanswered, "
+      "8 check failed (CSFAIL), 9 other or no verdict, 10 write error, 11 output or trace not "
+      "written, 12 selftest: nothing came back, 13 selftest: bytes lost or changed, 14 selftest: "
+      "latency far too high, 15 record unreadable, 130 interrupted (Ctrl-C, SIGTERM, SIGHUP).");
 
-  bool json = false;
-  bool strict = false;
+  bool portsJson = false;
+  CLI::App& ports = table.Add("ports", "List the serial ports and the USB cable",
+                              [&] { return RunPorts(portsJson, std::cout, std::cerr); });
+  ports.add_flag("--json", portsJson, "Print one JSON object");
 
-  CLI::App* ports = app.add_subcommand("ports", "List the serial ports and the USB cable");
-  AddVersionFlag(*ports);
-  ports->add_flag("--json", json, "Print one JSON object");
+  struct {
+    std::string file;
+    bool json = false;
+    bool strict = false;
+  } info;
+  CLI::App& infoCommand =
+      table.Add("info", "Show how a firmware file loads and what a transfer of it would send",
+                [&] { return RunInfo(info.file, info.json, info.strict, std::cout, std::cerr); });
+  infoCommand.add_option("FILE", info.file, kFirmwareFileHelp)->required();
+  infoCommand.add_flag("--json", info.json, "Print one JSON object");
+  infoCommand.add_flag("--strict", info.strict,
+                       "Bytes of the file a transfer would not send are an error");
 
-  std::string file;
-  CLI::App* info = app.add_subcommand(
-      "info", "Show how a firmware file loads and what a transfer of it would send");
-  AddVersionFlag(*info);
-  info->add_option("FILE", file, "Intel HEX file, or Motorola S-records (.mot)")->required();
-  info->add_flag("--json", json, "Print one JSON object");
-
-  std::string output;
-  bool full = false;
-  CLI::App* decode = app.add_subcommand(
-      "decode", "Write the bytes a transfer of a firmware file would send into a binary file");
-  AddVersionFlag(*decode);
-  decode->add_option("FILE", file, "Intel HEX file, or Motorola S-records (.mot)")->required();
-  decode
-      ->add_option("-o,--output", output,
-                   "Binary file to write, or - for standard output; an existing file is "
-                   "replaced only when it is a regular file other than FILE")
-      ->required();
-  decode->add_flag("--full", full, "Write the whole 131072-byte image");
+  struct {
+    std::string file;
+    std::string output;
+    bool full = false;
+  } decode;
+  CLI::App& decodeCommand = table.Add(
+      "decode", "Write the bytes a transfer of a firmware file would send into a binary file", [&] {
+        if (decode.output == "-" && StreamIsTerminal(stdout)) {
+          Say(std::cerr,
+              "not writing a binary image to the terminal; redirect stdout to a file or a "
+              "program");
+          return static_cast<int>(kExitUsage);
+        }
+        return RunDecode(decode.file, decode.output, decode.full, std::cout, std::cerr);
+      });
+  decodeCommand.add_option("FILE", decode.file, kFirmwareFileHelp)->required();
+  decodeCommand
+      .add_option("-o,--output", decode.output,
+                  "Binary file to write, or - for standard output; an existing file is "
+                  "replaced only when it is a regular file other than FILE")
+      ->required()
+      ->check(NotEmpty("a file name, or - for standard output"));
+  decodeCommand.add_flag("--full", decode.full, "Write the whole 131072-byte image");
 
   FlashOptions flash;
-  CLI::App* flashCommand =
-      app.add_subcommand("flash", "Write a firmware file into the controller it is for");
-  AddVersionFlag(*flashCommand);
-  flashCommand->add_option("FILE", flash.file, "Intel HEX file, or Motorola S-records (.mot)")
-      ->required();
-  CLI::Option* portOption = flashCommand->add_option("-p,--port", flash.port,
+  TraceOption flashTrace;
+  CLI::App& flashCommand =
+      table.Add("flash", "Write a firmware file into the controller it is for", [&] {
+        if (!flashTrace.Open(flash.trace)) return static_cast<int>(kExitOutputError);
+        PrepareTransfer(flash.progressBar, &flash.finalOnOut);
+        return RunFlash(flash, std::cout, std::cerr);
+      });
+  flashCommand.add_option("FILE", flash.file, kFirmwareFileHelp)->required();
+  AddLinkOptions(flashCommand, flash.port, flash.usb, flash.sim, flash.simClockScale,
 #ifdef _WIN32
-                                                     "Serial port: COM1, COM2, ..."
+                 "Serial port: COM1, COM2, ...", "Use the maker's USB cable (FTDI's D2XX driver)"
 #else
-                                                     "Serial port: a device path (/dev/ttyUSB0), "
-                                                     "a /dev/serial/by-id name, or 'sim' for the "
-                                                     "built-in simulated machine"
+                 "Serial port: a device path (/dev/ttyUSB0), a /dev/serial/by-id name, or 'sim' "
+                 "for the built-in simulated machine",
+                 "Use the maker's USB cable (through libftdi)"
 #endif
   );
-  CLI::Option* usbOption = flashCommand->add_flag("--usb", flash.usb,
-#ifdef _WIN32
-                                                  "Use the maker's USB cable (FTDI's D2XX driver)"
-#else
-                                                  "Use the maker's USB cable (through libftdi)"
-#endif
-  );
-  portOption->excludes(usbOption);
-  flashCommand->add_flag("--json", flash.json, "Print one JSON event per line on stdout");
+  flashCommand.add_flag("--json", flash.json, "Print one JSON event per line on stdout");
+  flashCommand.add_option("--expect-sha256", flash.expectSha256,
+                          "Refuse the file, before the link is opened, unless it has this "
+                          "SHA-256 (64 hex digits)");
+  flashCommand.add_option("--machine", flash.machine,
+                          "The serial number on the machine's plate, kept in the flash record");
+  flashCommand.add_flag("--strict", flash.strict,
+                        "Refuse a file holding bytes a transfer would not send");
+  flashTrace.AddTo(flashCommand);
 
-  const std::vector<CLI::Option*> simOptions =
-      AddSimOptions(*flashCommand, flash.sim, flash.simClockScale);
-  flashCommand->add_option("--expect-sha256", flash.expectSha256,
-                           "Refuse the file, before the link is opened, unless it has this "
-                           "SHA-256 (64 hex digits)");
-  flashCommand->add_option("--machine", flash.machine,
-                           "The serial number on the machine's plate, kept in the flash record");
-  flashCommand->add_flag("--strict", flash.strict,
-                         "Refuse a file holding bytes a transfer would not send");
-  info->add_flag("--strict", strict, "Bytes of the file a transfer would not send are an error");
+  UpdateOptions update;
+  TraceOption updateTrace;
+  CLI::App& updateCommand = table.Add(
+      "update", "Flash a whole machine: every firmware file of a folder or of a TOML set file",
+      [&] {
+        if (!updateTrace.Open(update.link.trace)) return static_cast<int>(kExitOutputError);
+        PrepareTransfer(update.progressBar, nullptr);
+        return RunUpdate(update, std::cout, std::cerr);
+      });
+  AddUpdateOptions(updateCommand, update);
+  updateTrace.AddTo(updateCommand);
 
   RecordOptions record;
-  CLI::App* recordCommand = AddRecordCommand(app, record);
-  AddVersionFlag(*recordCommand);
-  UpdateOptions update;
-  CLI::App* updateCommand = AddUpdateCommand(app, update);
-  AddVersionFlag(*updateCommand);
+  AddRecordOptions(
+      table.Add("record", "Show the record of every transfer made by this user, newest last",
+                [&] { return RunRecord(record, std::cout, std::cerr); }),
+      record);
 
   SelftestOptions selftest;
-  CLI::App* selftestCommand = app.add_subcommand(
+  CLI::App& selftestCommand = table.Add(
       "selftest",
       "Check a serial port or the USB cable through a loopback plug (TX joined to RX), with no "
-      "machine on the line");
-  AddVersionFlag(*selftestCommand);
+      "machine on the line",
+      [&] {
+        if (!selftest.usb && selftest.port.empty()) {
+          Say(std::cerr, "selftest: give the link to check: --port PORT, or --usb");
+          return static_cast<int>(kExitUsage);
+        }
+        InstallInterruptHandlers();
+        return RunSelftest(selftest, std::cout, std::cerr);
+      });
   CLI::Option* selftestPort =
-      selftestCommand->add_option("-p,--port", selftest.port, "Serial port to check");
-  selftestCommand->add_flag("--usb", selftest.usb, "Check the maker's USB cable")
+      selftestCommand.add_option("-p,--port", selftest.port, "Serial port to check");
+  selftestCommand.add_flag("--usb", selftest.usb, "Check the maker's USB cable")
       ->excludes(selftestPort);
-  selftestCommand->add_flag("--json", selftest.json, "Print one JSON event per line on stdout");
+  selftestCommand.add_flag("--json", selftest.json, "Print one JSON event per line on stdout");
 
-  // Both transfer commands can trace their link; the option reads the same on each.
-  std::string tracePath;
-  bool traceReplace = false;
-  for (CLI::App* command : {flashCommand, updateCommand}) {
-    command->add_option("--trace", tracePath,
-                        "Write every byte on the link, timed, into this new file (docs/trace.md)");
-    command->add_flag("--trace-replace", traceReplace, "Replace the --trace file if it exists");
-  }
-
-  // Each answer the simulated machine gives can be set one way only (indices: the order above).
-  const auto exclusive = [](std::initializer_list<CLI::Option*> options) {
-    for (CLI::Option* a : options) {
-      for (CLI::Option* b : options) {
-        if (a != b) a->excludes(b);
-      }
-    }
-  };
-  exclusive({simOptions[2], simOptions[3], simOptions[4]});  // the answer to the request
-  exclusive({simOptions[5], simOptions[6]});                 // the block answered otherwise
-  exclusive({simOptions[7], simOptions[8]});                 // the verdict
-
-  // Bare, the program shows how it is used; "help [COMMAND]" is --help in other words.
-  if (argc < 2) {
-    std::cout << app.help() << std::flush;
-    return kExitUsage;
-  }
-  const std::string first = argv[1];
-  if (first == "help") {
-    if (argc > 2) {
-      for (CLI::App* command : {ports, info, decode, flashCommand}) {
-        if (command->get_name() == argv[2]) {
-          std::cout << command->help() << std::flush;
-          return kExitCompleted;
-        }
-      }
-      std::cerr << LOADWING_CLI_NAME ": unknown command '" << argv[2]
-                << "' (commands: ports, info, decode, flash)" << std::endl;
-      return kExitUsage;
-    }
-    std::cout << app.help() << std::flush;
-    return kExitCompleted;
-  }
-  // CLI11 would only say that a command is required; name the word it did not know.
-  if (first[0] != '-' && first != "ports" && first != "info" && first != "decode" &&
-      first != "flash" && first != "update" && first != "record" && first != "selftest") {
-    std::cerr << LOADWING_CLI_NAME ": unknown command '" << argv[1]
-              << "' (commands: ports, info, decode, flash, update, record, selftest)\nRun with "
-                 "--help for more information."
-              << std::endl;
-    return kExitUsage;
-  }
-  try {
-    app.parse(argc, argv);
-    if (*flashCommand) {
-      if (!flash.usb && flash.port.empty()) {
-        throw CLI::ValidationError("flash", "give the machine's link: --port PORT, or --usb");
-      }
-      for (CLI::Option* option : simOptions) {
-        if (option->count() > 0 && flash.port != kSimPort) {
-          throw CLI::ValidationError(option->get_name(), "only with --port sim");
-        }
-      }
-    }
-    if (*selftestCommand && !selftest.usb && selftest.port.empty()) {
-      throw CLI::ValidationError("selftest", "give the link to check: --port PORT, or --usb");
-    }
-  } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    // Help and version end well; every other parse error is a usage error.
-    return code == 0 ? kExitCompleted : kExitUsage;
-  }
-
-  if (*ports) return RunPorts(json, std::cout, std::cerr);
-  if (*info) return RunInfo(file, json, strict, std::cout, std::cerr);
-  if (*decode && output == "-" && StreamIsTerminal(stdout)) {
-    std::cerr << LOADWING_CLI_NAME
-        ": not writing a binary image to the terminal; redirect "
-        "stdout to a file or a program"
-              << std::endl;
-    return kExitUsage;
-  }
-  if (*recordCommand) return RunRecord(record, std::cout, std::cerr);
-  if (*decode) return RunDecode(file, output, full, std::cout, std::cerr);
-
-  std::unique_ptr<TraceFile> trace;
-  if (!tracePath.empty()) {
-    std::string error;
-    trace = TraceFile::Create(tracePath, traceReplace, error);
-    if (!trace) {
-      std::cerr << LOADWING_CLI_NAME ": --trace " << TerminalText(tracePath) << ": " << error
-                << std::endl;
-      return kExitOutputError;
-    }
-    flash.trace = trace.get();
-    update.link.trace = trace.get();
-  }
-
-  InstallInterruptHandlers();
-  if (*selftestCommand) return RunSelftest(selftest, std::cout, std::cerr);
-  const bool errIsTerminal = StreamIsTerminal(stderr);
-  flash.progressBar = errIsTerminal;
-  // Where err shows on the same terminal, or lands in the same file, the final status is there.
-  flash.finalOnOut =
-      !(errIsTerminal && StreamIsTerminal(stdout)) && !StreamsShareFile(stdout, stderr);
-  if (*updateCommand) {
-    update.progressBar = errIsTerminal;
-    return RunUpdate(update, std::cout, std::cerr);
-  }
-  return RunFlash(flash, std::cout, std::cerr);
+  return table.Run(argc, argv, std::cout, std::cerr);
 }

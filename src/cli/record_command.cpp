@@ -5,8 +5,10 @@
 #include <charconv>
 #include <cstdio>
 
+#include "cli/command_table.h"
 #include "cli/exit_codes.h"
 #include "cli/terminal_status_view.h"
+#include "cli/terminal_text.h"
 #include "core/json.h"
 
 namespace loadwing::cli {
@@ -41,30 +43,15 @@ const char* TableOutcome(const std::string& outcome) {
 
 }  // namespace
 
-CLI::App* AddRecordCommand(CLI::App& app, RecordOptions& options) {
-  CLI::App* command = app.add_subcommand(
-      "record", "Show the record of every transfer made by this user, newest last");
-  command
-      ->add_option_function<std::string>(
-          "--last",
-          [&options](const std::string& text) {
-            std::size_t n = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
-            if (error != std::errc() || end != text.data() + text.size() || n == 0) {
-              throw CLI::ValidationError("--last", "give a number of transfers, 1 or more (not '" +
-                                                       TerminalText(text) + "')");
-            }
-            options.last = n;
-          },
-          "Only the last N transfers")
-      ->type_name("N");
-  command->add_option("--machine", options.machine,
-                      "Only transfers into this machine (the serial number on its plate)");
-  CLI::Option* json = command->add_flag("--json", options.json, "Print one JSON object");
+void AddRecordOptions(CLI::App& command, RecordOptions& options) {
+  command.add_option("--last", options.last, "Only the last N transfers")
+      ->check(WholeNumber(1, 1000000000));
+  command.add_option("--machine", options.machine,
+                     "Only transfers into this machine (the serial number on its plate)");
+  CLI::Option* json = command.add_flag("--json", options.json, "Print one JSON object");
   CLI::Option* csv =
-      command->add_flag("--csv", options.csv, "Print CSV for a spreadsheet, a header line first");
+      command.add_flag("--csv", options.csv, "Print CSV for a spreadsheet, a header line first");
   json->excludes(csv);
-  return command;
 }
 
 std::string RecordCsv(const std::vector<FlashRecordEntry>& transfers) {
@@ -92,15 +79,15 @@ int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err
   std::string error;
   const std::string path = recordPath.empty() ? DefaultFlashRecordPath(error) : recordPath;
   if (path.empty()) {
-    err << "loadwing: no place for the flash record: " << error << std::endl;
+    Say(err, "no place for the flash record: " + error);
     return kExitNoRecord;
   }
   const FlashRecordContents contents = ReadFlashRecord(path);
   for (const std::string& note : contents.notes) {
-    err << "loadwing: note: " << TerminalText(note) << std::endl;
+    Say(err, "note: " + note);
   }
   if (!contents.error.empty()) {
-    err << "loadwing: cannot read the flash record: " << TerminalText(contents.error) << std::endl;
+    Say(err, "cannot read the flash record: " + contents.error);
     return kExitNoRecord;
   }
   std::vector<FlashRecordEntry> transfers = RecordedTransfers(contents.entries);

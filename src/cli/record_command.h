@@ -19,16 +19,16 @@ struct RecordOptions {
   std::string machine;  // only transfers into this machine; empty: all
 };
 
-// Adds `record [--last N] [--machine ID] [--json | --csv]` to app.
-CLI::App* AddRecordCommand(CLI::App& app, RecordOptions& options);
+// The options of `record [--last N] [--machine ID] [--json | --csv]`.
+void AddRecordOptions(CLI::App& command, RecordOptions& options);
 
 // Shows the record at path (the user's when empty), newest last: a table, one JSON object, or
 // CSV. A start that no outcome followed shows as "did not finish". Lines that are no entry are
 // skipped with a note on err; a record that is there but cannot be read is an error.
-int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err,
-              const std::string& path = {});
+[[nodiscard]] int RunRecord(const RecordOptions& options, std::ostream& out, std::ostream& err,
+                            const std::string& path = {});
 
 // The transfers as CSV (RFC 4180, CRLF line ends), a header line first.
-std::string RecordCsv(const std::vector<FlashRecordEntry>& transfers);
+[[nodiscard]] std::string RecordCsv(const std::vector<FlashRecordEntry>& transfers);
 
 }  // namespace loadwing::cli

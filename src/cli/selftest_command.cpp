@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "cli/interrupt.h"
-#include "core/json.h"
 #include "cli/terminal_status_view.h"
+#include "core/json.h"
 #include "flash/block_frame.h"
 
 namespace loadwing::cli {

@@ -1,17 +1,18 @@
 #pragma once
-#include <vector>
+#include <string>
 
 #include "cli/cli_platform.h"
 
 namespace CLI {
 class App;
-class Option;
 }  // namespace CLI
 
 namespace loadwing::cli {
 
-// Adds the --sim-... options of the simulated machine to a command that takes --port sim; the
-// options come back so that the caller can refuse them without --port sim.
-std::vector<CLI::Option*> AddSimOptions(CLI::App& command, SimOptions& sim, double& clockScale);
+// Adds how a command reaches the machine: -p/--port or --usb (one of them required), and the
+// --sim-... options of the simulated machine, refused without --port sim. The checks run when
+// the command line is parsed; the help texts of --port and --usb are the command's own.
+void AddLinkOptions(CLI::App& command, std::string& port, bool& usb, SimOptions& sim,
+                    double& clockScale, const std::string& portHelp, const std::string& usbHelp);
 
 }  // namespace loadwing::cli

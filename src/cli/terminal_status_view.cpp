@@ -24,23 +24,6 @@ std::int64_t SteadyMillis() {
 
 }  // namespace
 
-std::string TerminalText(const std::string& text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c >= 0x20 && c < 0x7F) {
-      out += ch;
-    } else {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    }
-  }
-  return out;
-}
-
 TerminalStatusView::TerminalStatusView(std::ostream& out, std::ostream& err, Mode mode,
                                        MillisFn millis)
     : out_(out), err_(err), mode_(mode), millis_(millis ? std::move(millis) : SteadyMillis) {}

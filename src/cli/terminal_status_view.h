@@ -4,15 +4,11 @@
 #include <ostream>
 #include <string>
 
+#include "cli/terminal_text.h"
 #include "core/status_view.h"
 #include "flash/flash_transfer.h"
 
 namespace loadwing::cli {
-
-// text as it may go to a terminal: a machine's answer can hold any byte, and control bytes
-// (an escape sequence, a carriage return) must not reach the terminal as such. Printable ASCII
-// stays; every other byte is shown as \xNN.
-std::string TerminalText(const std::string& text);
 
 // The status line and progress bar of the dialog, on a terminal.
 //  * Lines: every status text shown becomes one line on err (repeats of the same text are
@@ -55,7 +51,6 @@ class TerminalStatusView final : public StatusView {
     double secondsLeft = 0;     // at that speed
     double lineShare = 0;       // of the line's 38400 baud (frame and acknowledgement, 10 bits)
   };
-  const BlockRate& Rate() const { return rate_; }
   // " 2950 B/s, 11 s left, 77% of 38400 baud", empty while not known.
   std::string RateText() const;
 

@@ -6,10 +6,12 @@
 #include <ctime>
 #include <filesystem>
 
+#include "cli/command_table.h"
 #include "cli/exit_codes.h"
 #include "cli/interrupt.h"
 #include "cli/session_clock.h"
 #include "cli/sim_options.h"
+#include "cli/terminal_text.h"
 #include "cli/update_set.h"
 #include "core/json.h"
 
@@ -67,37 +69,46 @@ std::string SummaryJson(const std::vector<Done>& done, int exitCode, bool interr
 
 }  // namespace
 
-CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& options) {
-  CLI::App* command = app.add_subcommand(
-      "update", "Flash a whole machine: every firmware file of a folder or of a TOML set file");
-  command->add_option("SET", options.set, "A folder of .mot/.hex files, or a TOML set file")
-      ->required();
-  CLI::Option* port = command->add_option("-p,--port", options.link.port,
-                                          "Serial port, as for flash ('sim': the simulated "
-                                          "machine, which answers every controller)");
-  CLI::Option* usb = command->add_flag("--usb", options.link.usb, "Use the maker's USB cable");
-  port->excludes(usb);
-  command->add_flag("--keep-going", options.keepGoing,
-                    "Go on with the next controller after a failure");
-  command->add_flag("--json", options.json, "Print one JSON event per line on stdout");
-  command->add_option("--machine", options.machine,
-                      "The serial number on the machine's plate, kept in the flash record "
-                      "(as a set file's machine = \"...\")");
-  command->add_flag("--strict", options.strict,
-                    "Refuse files holding bytes a transfer would not send");
-  const std::vector<CLI::Option*> simOptions =
-      AddSimOptions(*command, options.link.sim, options.link.simClockScale);
-  command->parse_complete_callback([&options, simOptions] {
-    if (!options.link.usb && options.link.port.empty()) {
-      throw CLI::ValidationError("update", "give the machine's link: --port PORT, or --usb");
-    }
-    for (CLI::Option* option : simOptions) {
-      if (option->count() > 0 && options.link.port != kSimPort) {
-        throw CLI::ValidationError(option->get_name(), "only with --port sim");
-      }
-    }
-  });
-  return command;
+void AddUpdateOptions(CLI::App& command, UpdateOptions& options) {
+  command.add_option("SET", options.set, "A folder of .mot/.hex files, or a TOML set file")
+      ->required()
+      ->check(NotEmpty("a folder or a set file"));
+  AddLinkOptions(command, options.link.port, options.link.usb, options.link.sim,
+                 options.link.simClockScale,
+                 "Serial port, as for flash ('sim': the simulated machine, which answers every "
+                 "controller)",
+                 "Use the maker's USB cable");
+  command.add_flag("--keep-going", options.keepGoing,
+                   "Go on with the next controller after a failure");
+  command.add_flag("--json", options.json, "Print one JSON event per line on stdout");
+  command.add_option("--machine", options.machine,
+                     "The serial number on the machine's plate, kept in the flash record "
+                     "(as a set file's machine = \"...\")");
+  command.add_flag("--strict", options.strict,
+                   "Refuse files holding bytes a transfer would not send");
+  command.footer(
+      "A folder set: its .mot and .hex files, flashed as modules 0 to 7, the CAN module, the "
+      "WebC controller and the main controller last.\n"
+      "A set file (TOML): one [[firmware]] table per controller, flashed in their order, with "
+      "the keys\n"
+      "  file        the firmware file, relative to the set file's folder (required)\n"
+      "  sha256      the SHA-256 the file must have (64 hex digits)\n"
+      "  controller  the controller the file must be for\n"
+      "  machine     the serial number on the machine's plate, kept in the record\n"
+      "Controller names: module 0 ... module 7, CAN module, WebC (or WebC controller), main "
+      "controller (or main, Fanfolder/Crossfolder), and the names info prints (Module3, "
+      "CanModule, FanfolderCrossfolder); letter case, blanks, - and _ do not count.\n"
+      "Example:\n"
+      "  [[firmware]]\n"
+      "  file = \"module3.mot\"\n"
+      "  sha256 = \"2d3330b59ad0b9920dbc10f063513afbbbb030747a147e755ce8ce5c78e6cfb8\"\n"
+      "  controller = \"module 3\"\n"
+      "\n"
+      "  [[firmware]]\n"
+      "  file = \"main_controller.hex\"\n"
+      "  controller = \"main controller\"\n"
+      "Every file is checked before anything is sent: any problem refuses the whole set (exit "
+      "2).");
 }
 
 int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err) {
@@ -179,8 +190,7 @@ int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err
                  .str()
           << std::endl;
     } else {
-      err << "loadwing: " << TargetDescription(plan.outcome.target) << " <- "
-          << TerminalText(plan.path) << std::endl;
+      Say(err, TargetDescription(plan.outcome.target) + " <- " + plan.path);
     }
     reporter.FileWarnings(plan, options.strict);
     const TransferRun run = RunTransfer(plan, link, view, reporter, machine);

@@ -20,13 +20,13 @@ struct UpdateOptions {
   bool progressBar = false;  // set by main: err is a terminal
 };
 
-// Adds `update SET (--port PORT | --usb) [--keep-going] [--json]` to app, with the simulated
-// machine's options; its checks run when the command line is parsed.
-CLI::App* AddUpdateCommand(CLI::App& app, UpdateOptions& options);
+// The options of `update SET (--port PORT | --usb) [--keep-going] [--json] [--strict]`, with the
+// simulated machine's, and the set-file format in its help; checked when the line is parsed.
+void AddUpdateOptions(CLI::App& command, UpdateOptions& options);
 
 // Checks the whole set before anything is sent (exit 2 listing every problem), then flashes each
 // controller in turn over one link. The first failure stops the set unless keepGoing; the exit
 // code is that of the first failure.
-int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RunUpdate(const UpdateOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace loadwing::cli

@@ -4,6 +4,13 @@
 
 namespace loadwing {
 
+// Errors in the core: the core's own operations do not fail (a clock, a cancellation token);
+// those that can return a std::optional or a bool, marked [[nodiscard]]. Nothing throws for an
+// expected failure, and nothing prints: what a person should read goes through a StatusView
+// or a message sink the front end supplies. Each layer above reports failure as an enum or a
+// small result type, written down at the top of its main header; words are made from those at
+// the edge and never parsed back.
+
 // The narrow view through which the loader, the link byte I/O and the transfer report: the
 // status line, the progress bar and the busy state. The dialog implements it on its controls;
 // the command line implements it on the terminal. The core never prints.

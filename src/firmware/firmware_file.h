@@ -22,9 +22,9 @@ class FirmwareFile {
  public:
   virtual ~FirmwareFile() = default;
   // The file's size as two 32-bit halves, as the platform reports it. False if it cannot tell.
-  virtual bool Size(std::uint32_t& low, std::uint32_t& high) = 0;
+  [[nodiscard]] virtual bool Size(std::uint32_t& low, std::uint32_t& high) = 0;
   // One read of up to size bytes into buffer; got is what arrived. False on a failed read.
-  virtual bool Read(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) = 0;
+  [[nodiscard]] virtual bool Read(std::uint8_t* buffer, std::uint32_t size, std::uint32_t& got) = 0;
 };
 
 // Opens firmware files, of either format, for the one read a load makes. Tests put their own in
@@ -34,7 +34,8 @@ class FirmwareFileSystem {
   virtual ~FirmwareFileSystem() = default;
   // Opens path, exactly as given, without waiting on it; only a regular file is opened. Null,
   // with why set, when it cannot be opened or is no regular file.
-  virtual std::unique_ptr<FirmwareFile> Open(const std::string& path, OpenFailure& why) = 0;
+  [[nodiscard]] virtual std::unique_ptr<FirmwareFile> Open(const std::string& path,
+                                                           OpenFailure& why) = 0;
 };
 
 // The platform's own file access.

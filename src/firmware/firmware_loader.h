@@ -13,6 +13,12 @@
 
 namespace loadwing {
 
+// Errors in the firmware layer: a decoder returns a DecodeResult; loading a file returns a
+// LoadOutcome whose target is None and whose failure (a LoadFailure) says why on every failure;
+// the status text the dialog shows is made from it, never parsed back.
+// Nothing throws for a bad file, and a failed load never leaves a half-decoded image marked
+// with a target.
+
 // Why a load failed. Several kinds share one status text (the dialog's texts are fixed); the
 // command line tells them apart.
 enum class LoadFailure : std::uint8_t {
@@ -53,10 +59,10 @@ inline constexpr std::size_t kIntelHexFileLimit = 4u * 1024 * 1024;
 
 // The text after the last "." of the file name in path (either slash separates folders), empty
 // when the name has no ".".
-std::string FirmwareFileExtension(const std::string& path);
+[[nodiscard]] std::string FirmwareFileExtension(const std::string& path);
 
 // True when path is read as S-records: its extension is "mot" in any letter case.
-bool IsSRecordFile(const std::string& path);
+[[nodiscard]] bool IsSRecordFile(const std::string& path);
 
 // What a load came across besides its outcome, for those who describe the file.
 struct LoadDetails {
@@ -72,11 +78,12 @@ struct LoadDetails {
 // format's limit, and read once into memory; both decoders work on those bytes. Sets
 // image.target to the outcome's target. A failure before decoding leaves image.data untouched.
 // The file is closed on every path.
-LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image);
+[[nodiscard]] LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image);
 
 // The same, with the file opened through files; details, when given, receives what the load
 // came across.
-LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image,
-                             FirmwareFileSystem& files, LoadDetails* details = nullptr);
+[[nodiscard]] LoadOutcome LoadFirmwareFile(const std::string& path, FirmwareImage& image,
+                                           FirmwareFileSystem& files,
+                                           LoadDetails* details = nullptr);
 
 }  // namespace loadwing

@@ -42,7 +42,7 @@ struct ImageCoverage {
   std::vector<bool> written = std::vector<bool>(kFirmwareImageSize, false);
   void Mark(std::size_t offset, std::size_t n);
   // Offsets at or above offset that were written.
-  std::uint32_t CountFrom(std::size_t offset) const;
+  [[nodiscard]] std::uint32_t CountFrom(std::size_t offset) const;
 };
 
 // Decodes Intel HEX with 16-bit load addresses read from stream (opened without line-end
@@ -55,16 +55,16 @@ struct ImageCoverage {
 // RecordOutOfRange, none of its bytes written; a type 04 record with a non-zero base ends it so.
 // statistics, when given, is filled in as records are taken.
 // A read error of the stream ends the text there (TextEnded, the stream's badbit set).
-DecodeResult DecodeIntelHex(std::istream& stream, FirmwareImage& image,
-                            IntelHexStatistics* statistics = nullptr,
-                            ImageCoverage* coverage = nullptr);
+[[nodiscard]] DecodeResult DecodeIntelHex(std::istream& stream, FirmwareImage& image,
+                                          IntelHexStatistics* statistics = nullptr,
+                                          ImageCoverage* coverage = nullptr);
 
 // Decodes the S2 records of an S-record text into image, placed relative to the first S2
 // record's address, until an S8 record. The text ends at its first zero byte or after capacity
 // bytes, whichever comes first; nothing at or past text + capacity is read. Resets all 131,072
 // image bytes to 0xFF first. coverage, when given, notes the offsets written.
-DecodeResult DecodeSRecords(const char* text, std::size_t capacity, FirmwareImage& image,
-                            ImageCoverage* coverage = nullptr);
+[[nodiscard]] DecodeResult DecodeSRecords(const char* text, std::size_t capacity,
+                                          FirmwareImage& image, ImageCoverage* coverage = nullptr);
 
 #ifdef LOADWING_FUZZ_CHECKSUM_SWITCH
 // Only in the fuzz harnesses' own build of the decoders: lets a harness skip the checksum test

@@ -9,6 +9,11 @@
 
 namespace loadwing {
 
+// Errors in the flash layer: a transfer returns a FlashOutcome, and FlashPosition tells how far
+// it got (what the controller was left with). The status line says the same in words; the
+// command line turns the outcome into an exit code and advice with a switch, never by reading
+// the text. Nothing throws.
+
 // What the machine is told and answers for one target.
 struct FlashTargetInfo {
   FirmwareTarget target;
@@ -19,7 +24,7 @@ struct FlashTargetInfo {
 };
 
 // The row of target, or nullptr for None and values outside the table.
-const FlashTargetInfo* FindFlashTargetInfo(FirmwareTarget target);
+[[nodiscard]] const FlashTargetInfo* FindFlashTargetInfo(FirmwareTarget target);
 
 // How a transfer ended; the status line says the same in words.
 enum class FlashOutcome {
@@ -52,7 +57,7 @@ struct FlashPosition {
 };
 
 // A short machine-readable name: "completed", "no-answer", "check-failed", ...
-const char* FlashOutcomeName(FlashOutcome outcome);
+[[nodiscard]] const char* FlashOutcomeName(FlashOutcome outcome);
 
 enum class FlashPhase { Query, Blocks, Verdict };
 
@@ -73,9 +78,10 @@ class FlashObserver {
 // Cancelled at the next wait once the link's cancellation token is set. position, when given,
 // follows the transfer as it goes (a view may read it while it runs) and ends where it stopped;
 // observer, when given, hears of each phase, block and the verdict.
-FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view, Clock& clock,
-                           FlashPosition* position = nullptr);
-FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view, Clock& clock,
-                           FlashObserver& observer, FlashPosition* position = nullptr);
+[[nodiscard]] FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view,
+                                         Clock& clock, FlashPosition* position = nullptr);
+[[nodiscard]] FlashOutcome FlashTransfer(const FirmwareImage& image, LinkIo& link, StatusView& view,
+                                         Clock& clock, FlashObserver& observer,
+                                         FlashPosition* position = nullptr);
 
 }  // namespace loadwing

@@ -31,9 +31,9 @@ inline constexpr const char* kUsbCableEntry = "ORV USB cable";
 // The port number of a connection-list entry such as "COM12  (Serial0)": the fourth character
 // minus '0', and when the fifth is a digit, times ten plus that digit. Only five characters
 // count. The caller makes sure the text has the "COM" form.
-int PortNumberFromEntry(const std::string& text);
+[[nodiscard]] int PortNumberFromEntry(const std::string& text);
 
 // Win32 device path of port n: "\\.\COMn".
-std::string SerialDevicePath(int portNumber);
+[[nodiscard]] std::string SerialDevicePath(int portNumber);
 
 }  // namespace loadwing

@@ -22,16 +22,18 @@ class D2xx {
   // FT_ListDevices(arg1, arg2, flags): the count query is (&count, nullptr, kFtListNumberOnly);
   // the description listing is (char* array ending in nullptr, &count,
   // kFtListAll | kFtOpenByDescription), each pointer to a 64-byte buffer.
-  virtual FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) = 0;
-  virtual FtStatus Open(int index, FtHandle* handle) = 0;
-  virtual FtStatus Close(FtHandle handle) = 0;
-  virtual FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* got) = 0;
-  virtual FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n,
-                         std::uint32_t* written) = 0;
-  virtual FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) = 0;
-  virtual FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
-                                          std::uint8_t stopBits, std::uint8_t parity) = 0;
-  virtual FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) = 0;
+  [[nodiscard]] virtual FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) = 0;
+  [[nodiscard]] virtual FtStatus Open(int index, FtHandle* handle) = 0;
+  [[nodiscard]] virtual FtStatus Close(FtHandle handle) = 0;
+  [[nodiscard]] virtual FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n,
+                                      std::uint32_t* got) = 0;
+  [[nodiscard]] virtual FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n,
+                                       std::uint32_t* written) = 0;
+  [[nodiscard]] virtual FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) = 0;
+  [[nodiscard]] virtual FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
+                                                        std::uint8_t stopBits,
+                                                        std::uint8_t parity) = 0;
+  [[nodiscard]] virtual FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) = 0;
 };
 
 }  // namespace loadwing

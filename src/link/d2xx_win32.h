@@ -21,15 +21,18 @@ class Ftd2xxLibrary final : public D2xx {
 
   bool Loaded() const { return module_ != nullptr; }
 
-  FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
-  FtStatus Open(int index, FtHandle* handle) override;
-  FtStatus Close(FtHandle handle) override;
-  FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* got) override;
-  FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* written) override;
-  FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override;
-  FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
-                                  std::uint8_t parity) override;
-  FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) override;
+  [[nodiscard]] FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
+  [[nodiscard]] FtStatus Open(int index, FtHandle* handle) override;
+  [[nodiscard]] FtStatus Close(FtHandle handle) override;
+  [[nodiscard]] FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n,
+                              std::uint32_t* got) override;
+  [[nodiscard]] FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n,
+                               std::uint32_t* written) override;
+  [[nodiscard]] FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override;
+  [[nodiscard]] FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
+                                                std::uint8_t stopBits,
+                                                std::uint8_t parity) override;
+  [[nodiscard]] FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) override;
 
  private:
   // FTDI's published signatures (FT_STATUS is a ULONG, FT_HANDLE a PVOID), all WINAPI.
@@ -45,7 +48,7 @@ class Ftd2xxLibrary final : public D2xx {
   using GetQueueStatusFn = ULONG(WINAPI*)(PVOID handle, DWORD* rxBytes);
   using ListDevicesFn = ULONG(WINAPI*)(PVOID arg1, PVOID arg2, DWORD flags);
 
-  bool Bind();
+  [[nodiscard]] bool Bind();
   void Unbind();
 
   HMODULE module_ = nullptr;

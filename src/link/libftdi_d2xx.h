@@ -27,15 +27,18 @@ class LibFtdiD2xx final : public D2xx {
   LibFtdiD2xx(const LibFtdiD2xx&) = delete;
   LibFtdiD2xx& operator=(const LibFtdiD2xx&) = delete;
 
-  FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
-  FtStatus Open(int index, FtHandle* handle) override;
-  FtStatus Close(FtHandle handle) override;
-  FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* got) override;
-  FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n, std::uint32_t* written) override;
-  FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override;
-  FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength, std::uint8_t stopBits,
-                                  std::uint8_t parity) override;
-  FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) override;
+  [[nodiscard]] FtStatus ListDevices(void* arg1, void* arg2, std::uint32_t flags) override;
+  [[nodiscard]] FtStatus Open(int index, FtHandle* handle) override;
+  [[nodiscard]] FtStatus Close(FtHandle handle) override;
+  [[nodiscard]] FtStatus Read(FtHandle handle, void* buffer, std::uint32_t n,
+                              std::uint32_t* got) override;
+  [[nodiscard]] FtStatus Write(FtHandle handle, void* buffer, std::uint32_t n,
+                               std::uint32_t* written) override;
+  [[nodiscard]] FtStatus SetBaudRate(FtHandle handle, std::uint32_t baud) override;
+  [[nodiscard]] FtStatus SetDataCharacteristics(FtHandle handle, std::uint8_t wordLength,
+                                                std::uint8_t stopBits,
+                                                std::uint8_t parity) override;
+  [[nodiscard]] FtStatus GetQueueStatus(FtHandle handle, std::uint32_t* queued) override;
 
  private:
   struct Api;
@@ -44,7 +47,7 @@ class LibFtdiD2xx final : public D2xx {
   Device* Find(FtHandle handle);
   // Fetches what the chip has received (whole packets, at most until its first short one) into
   // the device's buffer; false on a USB error.
-  bool Fetch(Device& device);
+  [[nodiscard]] bool Fetch(Device& device);
 
   // Handles given out and not yet closed; a handle not in here is never dereferenced.
   std::vector<std::unique_ptr<Device>> open_;

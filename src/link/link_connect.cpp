@@ -25,8 +25,10 @@ const char* LinkErrorText(LinkError error) {
       return "COM: setupcomm error";
     case LinkError::UsbConnect:
       return "USB: connect error";
-    case LinkError::Write:
-      return "Write COM: write error";
+    case LinkError::NoSuchPort:
+      return "COM: no such port";
+    case LinkError::SimulatorUnavailable:
+      return "simulator: not available";
   }
   return "";
 }

@@ -43,7 +43,7 @@ bool LinkIo::WriteBytes(const std::uint8_t* data, std::uint32_t n) {
         else
           emptyWrites = 0;
         if (!ok || emptyWrites > kMaxEmptyWrites) {
-          view_.SetStatus(LinkErrorText(LinkError::Write));
+          view_.SetStatus(kWriteErrorText);
           view_.SetProgressPos(0);
           return false;
         }
@@ -52,7 +52,8 @@ bool LinkIo::WriteBytes(const std::uint8_t* data, std::uint32_t n) {
       return true;
     }
     case LinkKind::Usb:
-      usb_.Write(data, n);  // a failed cable write shows only as a missing answer later
+      // A failed cable write shows only as a missing answer later.
+      static_cast<void>(usb_.Write(data, n));
       return true;
     case LinkKind::None:
       return true;

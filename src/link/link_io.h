@@ -35,11 +35,11 @@ class LinkIo {
   // Collects up to n bytes within limit whole seconds (the wait goes on while elapsed <= limit),
   // optionally showing the seconds waited on the progress bar. A limit of 0 or less is refused
   // (nothing is read). Returns the count; with none, buffer[0] is set to 0.
-  std::int32_t ReadBytes(std::uint8_t* buffer, std::uint32_t n, std::int32_t limit,
-                         bool showProgress);
+  [[nodiscard]] std::int32_t ReadBytes(std::uint8_t* buffer, std::uint32_t n, std::int32_t limit,
+                                       bool showProgress);
   // One read of what the link holds (the serial port: one byte within its time limits; the
   // cable: what has arrived, without waiting). The count.
-  std::uint32_t ReadOnce(std::uint8_t* buffer, std::uint32_t remaining);
+  [[nodiscard]] std::uint32_t ReadOnce(std::uint8_t* buffer, std::uint32_t remaining);
   // Lets the window handle the messages that piled up.
   void PumpMessages() { view_.PumpMessages(); }
   // True once the work was asked to stop; every wait has ended early since.

@@ -10,9 +10,9 @@ namespace loadwing {
 // The serial-port entries of the connection list, in the order they are appended: one per
 // port 0..99 the map names ("COM%i  (%s)" or "COM%i"), ascending, or COM1..COM9 when the map
 // yields none.
-std::vector<std::string> DiscoverSerialPorts(SerialPortMap& map);
+[[nodiscard]] std::vector<std::string> DiscoverSerialPorts(SerialPortMap& map);
 
 // True when the cable is attached: a device described exactly as the cable's description.
-bool ProbeUsbCable(UsbLink& cable);
+[[nodiscard]] bool ProbeUsbCable(UsbLink& cable);
 
 }  // namespace loadwing

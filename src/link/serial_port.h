@@ -35,18 +35,19 @@ class SerialPort {
   virtual ~SerialPort() = default;
 
   // Opens the device exclusively: "\\.\COM3" on Windows, a device path on POSIX.
-  virtual bool Open(const std::string& devicePath) = 0;
-  virtual bool SetCommState(const SerialLineSettings& settings) = 0;
-  virtual bool SetCommTimeouts(const SerialTimeouts& timeouts) = 0;
-  virtual bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) = 0;
+  [[nodiscard]] virtual bool Open(const std::string& devicePath) = 0;
+  [[nodiscard]] virtual bool SetCommState(const SerialLineSettings& settings) = 0;
+  [[nodiscard]] virtual bool SetCommTimeouts(const SerialTimeouts& timeouts) = 0;
+  [[nodiscard]] virtual bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) = 0;
   // Discards both the transmit and the receive buffers.
-  virtual bool Purge() = 0;
+  [[nodiscard]] virtual bool Purge() = 0;
   // Reads at most n bytes within the time limits; got is what arrived (0 on a silent line).
-  virtual bool Read(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& got) = 0;
-  virtual bool Write(const std::uint8_t* data, std::uint32_t n, std::uint32_t& written) = 0;
+  [[nodiscard]] virtual bool Read(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& got) = 0;
+  [[nodiscard]] virtual bool Write(const std::uint8_t* data, std::uint32_t n,
+                                   std::uint32_t& written) = 0;
   // Closes the port if it is open.
   virtual void Close() = 0;
-  virtual bool IsOpen() const = 0;
+  [[nodiscard]] virtual bool IsOpen() const = 0;
 };
 
 }  // namespace loadwing

@@ -22,13 +22,14 @@ class Win32SerialPort final : public SerialPort {
   Win32SerialPort(const Win32SerialPort&) = delete;
   Win32SerialPort& operator=(const Win32SerialPort&) = delete;
 
-  bool Open(const std::string& devicePath) override;
-  bool SetCommState(const SerialLineSettings& settings) override;
-  bool SetCommTimeouts(const SerialTimeouts& timeouts) override;
-  bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override;
-  bool Purge() override;
-  bool Read(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& got) override;
-  bool Write(const std::uint8_t* data, std::uint32_t n, std::uint32_t& written) override;
+  [[nodiscard]] bool Open(const std::string& devicePath) override;
+  [[nodiscard]] bool SetCommState(const SerialLineSettings& settings) override;
+  [[nodiscard]] bool SetCommTimeouts(const SerialTimeouts& timeouts) override;
+  [[nodiscard]] bool SetupComm(std::uint32_t inQueue, std::uint32_t outQueue) override;
+  [[nodiscard]] bool Purge() override;
+  [[nodiscard]] bool Read(std::uint8_t* buffer, std::uint32_t n, std::uint32_t& got) override;
+  [[nodiscard]] bool Write(const std::uint8_t* data, std::uint32_t n,
+                           std::uint32_t& written) override;
   void Close() override;
   bool IsOpen() const override { return handle_ != INVALID_HANDLE_VALUE; }
 

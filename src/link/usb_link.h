@@ -17,19 +17,19 @@ class UsbLink {
   UsbLink& operator=(const UsbLink&) = delete;
 
   // Index of the first listed device whose description equals the text, or -1.
-  int FindByDescription(const std::string& description);
+  [[nodiscard]] int FindByDescription(const std::string& description);
   // True once a complete listing has succeeded in this process.
-  bool EnsureListed();
-  bool OpenByIndex(int index, std::uint32_t baudRate, std::uint8_t parity, std::uint8_t stopBits,
-                   std::uint8_t wordLength);
-  bool OpenByDescription(const std::string& description, std::uint32_t baudRate,
-                         std::uint8_t parity, std::uint8_t stopBits, std::uint8_t wordLength);
+  [[nodiscard]] bool EnsureListed();
+  [[nodiscard]] bool OpenByIndex(int index, std::uint32_t baudRate, std::uint8_t parity,
+                                 std::uint8_t stopBits, std::uint8_t wordLength);
+  [[nodiscard]] bool OpenByDescription(const std::string& description, std::uint32_t baudRate,
+                                       std::uint8_t parity, std::uint8_t stopBits,
+                                       std::uint8_t wordLength);
   bool Close();
   // One FT_Write of the whole buffer; the written count.
-  std::uint32_t Write(const std::uint8_t* buffer, std::uint32_t length,
-                      int* shortTransfer = nullptr);
+  [[nodiscard]] std::uint32_t Write(const std::uint8_t* buffer, std::uint32_t length);
   // Reads at most the bytes already received; never waits.
-  std::uint32_t Read(std::uint8_t* buffer, std::uint32_t maxLength, int* shortTransfer = nullptr);
+  [[nodiscard]] std::uint32_t Read(std::uint8_t* buffer, std::uint32_t maxLength);
 
   bool isOpen() const { return isOpen_; }
 

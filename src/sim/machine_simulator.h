@@ -95,7 +95,6 @@ class MachineSimulator {
   void Reset();
 
   const SimulatorReport& Report() const { return report_; }
-  const SimulatorConfig& Config() const { return config_; }
   SimulatorPhase Phase() const { return report_.phase; }
 
   // Seconds the line takes for n bytes at baud (10 bits a byte); 0 without pacing.

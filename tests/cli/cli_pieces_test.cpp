@@ -1,6 +1,7 @@
 // Unit tests of the command line's own pieces: exit codes, JSON, the terminal status view, the
 // firmware report and the session clock.
 #include <gtest/gtest.h>
+#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,16 +9,21 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "cli/advice.h"
+#include "cli/command_table.h"
 #include "cli/exit_codes.h"
 #include "cli/firmware_report.h"
+#include "cli/flash_session.h"
 #include "cli/interrupt.h"
 #include "cli/record_command.h"
 #include "cli/session_clock.h"
 #include "cli/terminal_status_view.h"
 #include "cli/update_command.h"
-#include "core/json.h"
 #include "cli/update_set.h"
+#include "core/json.h"
+#include "fakes/fake_status_view.h"
 
 namespace loadwing::cli {
 namespace {
@@ -35,10 +41,33 @@ TEST(ExitCodes, EachOutcomeHasItsDocumentedCode) {
   EXPECT_EQ(ExitCodeFor(FlashOutcome::NoAnswerAfterFlashing), 9);
   EXPECT_EQ(ExitCodeFor(FlashOutcome::WriteError), 10);
   EXPECT_EQ(ExitCodeFor(FlashOutcome::Cancelled), 130);
-  EXPECT_EQ(ExitCodeFor(LinkError::InvalidHandle), 3);
-  EXPECT_EQ(ExitCodeFor(LinkError::UsbConnect), 3);
-  EXPECT_EQ(ExitCodeFor(LinkError::SetupComm), 3);
-  EXPECT_EQ(ExitCodeFor(LinkError::Write), 10);
+  for (const LinkError error :
+       {LinkError::InvalidHandle, LinkError::CommState, LinkError::SetTimeout, LinkError::SetupComm,
+        LinkError::UsbConnect, LinkError::NoSuchPort, LinkError::SimulatorUnavailable}) {
+    EXPECT_EQ(ExitCodeFor(error), 3) << LinkErrorText(error);
+  }
+  EXPECT_EQ(ExitCodeFor(LinkError::None), 0);
+}
+
+// A port that does not exist and one that exists but does not open are told apart.
+TEST(MachineLinkOpen, AMissingPortIsNoSuchPortAndAFileThatIsNoPortIsNot) {
+  const struct {
+    const char* port;
+    LinkError error;
+  } cases[] = {
+      {"loadwing-no-such-port", LinkError::NoSuchPort},
+      {"/dev/loadwing-no-such-port", LinkError::NoSuchPort},
+      {LOADWING_SOURCE_DIR "/README.md", LinkError::CommState},  // opens, but is no tty
+  };
+  for (const auto& c : cases) {
+    testing::FakeStatusView view;
+    MachineLink link;
+    std::vector<std::string> why;
+    LinkOptions options;
+    options.port = c.port;
+    EXPECT_EQ(link.Open(options, view, why), c.error) << c.port;
+    EXPECT_FALSE(why.empty()) << c.port;
+  }
 }
 
 TEST(ExitCodes, OutcomeNamesAreDistinct) {
@@ -128,6 +157,26 @@ TEST(TerminalStatusView, ControlBytesOfAnAnswerDoNotReachTheTerminal) {
   view.RefreshFields();
   EXPECT_EQ(f.err.str(), " flash: unexpected answer \\x1B[2J\\x0D\\xFF\n");
   EXPECT_EQ(TerminalText("MO3OK1"), "MO3OK1");
+}
+
+TEST(TerminalText, ShowsValidUtf8AndEscapesControlsAndBrokenBytes) {
+  const struct {
+    std::string in, shown;
+  } cases[] = {
+      {"Пример/März.mot", "Пример/März.mot"},
+      {"set\x1b[31m.toml", "set\\x1B[31m.toml"},
+      {"a\x7f\tb", "a\\x7F\\x09b"},
+      {"csi\xc2\x9b"
+       "2J",
+       "csi\\xC2\\x9B2J"},                           // C1 control, as UTF-8
+      {"latin1 M\xe4rz", "latin1 M\\xE4rz"},         // not UTF-8
+      {"overlong \xc0\xaf", "overlong \\xC0\\xAF"},  // '/' spelt in two bytes
+      {"surrogate \xed\xa0\x80", "surrogate \\xED\\xA0\\x80"},
+      {"cut \xe2\x82", "cut \\xE2\\x82"},
+      {"\xf0\x9f\x94\xa7 ok", "\xf0\x9f\x94\xa7 ok"},
+      {std::string("nul\0x", 5), "nul\\x00x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TerminalText(c.in), c.shown) << c.in;
 }
 
 TEST(TerminalStatusView, LinesModeReportsQuartersOfTheRange) {
@@ -408,6 +457,122 @@ TEST(TerminalStatusView, BlockRateFiguresFollowTheFakeClock) {
             std::string::npos)
       << f.out.str();
   EXPECT_NE(f.out.str().find("{\"event\":\"progress\",\"pos\":0,\"max\":128}"), std::string::npos);
+}
+
+// Every way into the command table, on a table of two commands.
+TEST(CommandTable, HelpUsageErrorsAndDispatchComeFromTheTable) {
+  const struct {
+    std::vector<const char*> args;
+    int exit;
+    const char* out;  // text out must hold ("" for empty)
+    const char* err;
+  } cases[] = {
+      {{}, 1, "  two                         Second command", ""},
+      {{"help"}, 0, "one                         First command", ""},
+      {{"help", "two"}, 0, "Usage: loadwing two [OPTIONS]", ""},
+      {{"two", "--help"}, 0, "Usage: loadwing two [OPTIONS]", ""},
+      {{"--help-all"}, 0, "\nloadwing two:\n  Second command\n", ""},
+      {{"help", "nope"}, 1, "", "loadwing: unknown command 'nope' (commands: one, two)\n"},
+      {{"nope\x1b[2J"}, 1, "", "loadwing: unknown command 'nope\\x1B[2J' (commands: one, two)\n"},
+      {{"one", "--count", "0"},
+       1,
+       "",
+       "loadwing: --count: takes a whole number from 1 to 9, not '0'"},
+      {{"one", "--count", "99999999999999999999"}, 1, "", "from 1 to 9, not '9999"},
+      {{"one", "--count", "x"}, 1, "", "loadwing: --count: takes a whole number"},
+      {{"one", "--scale", "nan"},
+       1,
+       "",
+       "loadwing: --scale: takes a number from 1 to 1000, not 'nan'"},
+      {{"one", "--name", ""}, 1, "", "loadwing: --name: takes a name, not an empty text"},
+      {{"one", "--bogus"},
+       1,
+       "",
+       "loadwing: The following argument was not expected: --bogus\nRun "
+       "'loadwing help one' for its options."},
+      {{"one", "--count", "7", "--scale", "2.5"}, 7, "ran one", ""},
+      {{"two"}, 0, "ran two", ""},
+  };
+  for (const auto& c : cases) {
+    std::ostringstream out;
+    std::ostringstream err;
+    unsigned count = 0;
+    double scale = 1;
+    std::string name = "x";
+    CommandTable table("Test program.");
+    CLI::App& one = table.Add("one", "First command", [&] {
+      out << "ran one";
+      return static_cast<int>(count);
+    });
+    one.add_option("--count", count)->check(WholeNumber(1, 9));
+    one.add_option("--scale", scale)->check(NumberBetween(1, 1000));
+    one.add_option("--name", name)->check(NotEmpty("a name"));
+    table.Add("two", "Second command", [&] {
+      out << "ran two";
+      return 0;
+    });
+    std::vector<const char*> argv = {"loadwing"};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    const std::string what = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(table.Run(static_cast<int>(argv.size()), argv.data(), out, err), c.exit) << what;
+    EXPECT_NE(out.str().find(c.out), std::string::npos) << what << ": " << out.str();
+    EXPECT_NE(err.str().find(c.err), std::string::npos) << what << ": " << err.str();
+    if (*c.err == '\0') {
+      EXPECT_EQ(err.str(), "") << what;
+    }
+  }
+}
+
+// The permission advice against a fake group file: dialout is 20, with anna in it.
+TEST(PortPermissionAdvice, NamesAGroupOnlyWhereJoiningItHelps) {
+  const std::string groups =
+      "root:x:0:\n"
+      "broken line without colons\n"
+      "tty:x:5:anna\n"
+      "dialout:x:20:bob,anna\n"
+      "dialout:x:notanumber:anna\n";
+  const struct {
+    std::uint32_t gid;
+    unsigned mode;
+    std::vector<std::uint32_t> session;
+    std::string user;
+    const char* first;   // the first line holds this
+    const char* absent;  // and no line holds this
+  } cases[] = {
+      {20,
+       0660,
+       {1000},
+       "carl",
+       "belongs to the group dialout, which your user is not in",
+       "started before"},
+      {20,
+       0660,
+       {1000},
+       "anna",
+       "you are in dialout, but this session started before: log in again",
+       "usermod"},
+      {20, 0660, {1000, 20}, "anna", "although this session is in the group dialout", "usermod"},
+      {0, 0660, {1000}, "anna", "belongs to root (group root, mode 0660)", "usermod"},
+      {0, 0600, {1000}, "anna", "run as its owner (sudo), or give the device a group", "usermod"},
+      {5, 0620, {1000}, "anna", "belongs to root (group tty, mode 0620)", "usermod"},
+      {77, 0660, {1000}, "anna", "group number 77", "usermod"},
+  };
+  for (const auto& c : cases) {
+    PortPermission port;
+    port.path = "/dev/ttyUSB0";
+    port.ownerName = "root";
+    port.groupId = c.gid;
+    port.mode = c.mode;
+    port.userName = c.user;
+    port.userGid = 1000;
+    port.sessionGroups = c.session;
+    port.groupFile = groups;
+    const std::vector<std::string> lines = PermissionAdvice(port);
+    std::string all;
+    for (const std::string& line : lines) all += line + "\n";
+    EXPECT_NE(all.find(c.first), std::string::npos) << c.gid << " " << c.user << ": " << all;
+    EXPECT_EQ(all.find(c.absent), std::string::npos) << c.gid << " " << c.user << ": " << all;
+  }
 }
 
 TEST(ControllerNames, SpellingsPeopleUse) {

@@ -106,13 +106,29 @@ case "$case_name" in
   version)
     run 0 10 --version
     expect_last_line out.txt "loadwing 1.12.0"
-    for command in ports info decode flash; do
+    for command in ports info decode flash update record; do
       run 0 10 "$command" --version
       expect_last_line out.txt "loadwing 1.12.0"
     done ;;
   help)
     run 0 10 --help
-    for command in ports info decode flash; do expect_text out.txt "$command"; done
+    for command in ports info decode flash update record; do expect_text out.txt "$command"; done
+    # Every command's help three ways, and the same text each way.
+    for command in ports info decode flash update record; do
+      run 0 10 help "$command"
+      expect_text out.txt "Usage: loadwing $command "
+      mv out.txt help.txt
+      run 0 10 "$command" --help
+      cmp -s out.txt help.txt || fail "help $command differs from $command --help"
+    done
+    run 0 10 help update
+    for key in file sha256 controller machine '[[firmware]]' 'main controller' 'CAN module'; do
+      expect_text out.txt "$key"
+    done
+    run 0 10 --help-all
+    for command in ports info decode flash update record; do
+      expect_line out.txt "loadwing $command:"
+    done
     run 0 10 flash --help
     expect_text out.txt "--port"
     expect_text out.txt "--sim-refuse-block"
@@ -121,7 +137,24 @@ case "$case_name" in
   usage_errors)
     run 1 10
     run 1 10 frobnicate
-    expect_text err.txt "unknown command 'frobnicate'"
+    expect_text err.txt "loadwing: unknown command 'frobnicate'"
+    run 1 10 help frobnicate
+    expect_text err.txt "loadwing: unknown command 'frobnicate'"
+    # Every usage error is one line with the prefix, then where the help is; values in words.
+    for args in "record --last 0" "decode x -o ''" "flash x --port sim --sim-clock-scale 0.5" \
+      "flash x --port sim --sim-baud 0" "flash x --port sim --sim-refuse-block many" \
+      "flash x --bogus" "update" "info" "flash x --port ''"; do
+      eval "run 1 10 $args"
+      [ "$(head -c 10 err.txt)" = "loadwing: " ] || fail "$args: no prefix: $(cat err.txt)"
+      [ "$(wc -l <err.txt)" -eq 2 ] || fail "$args: not two lines: $(cat err.txt)"
+      if grep -qE '0\.000000|179769|could not be converted|Could not convert|nothing written' err.txt; then
+        fail "$args: unreadable: $(cat err.txt)"
+      fi
+    done
+    run 1 10 record --last 0
+    expect_text err.txt "loadwing: --last: takes a whole number from 1 to"
+    run 1 10 decode "$EXAMPLES/module3.mot" -o ""
+    expect_text err.txt "loadwing: --output: takes a file name, or - for standard output"
     run 1 10 info
     expect_text err.txt "FILE"
     run 1 10 flash "$EXAMPLES/module3.mot"
@@ -302,7 +335,7 @@ PY
     [ "$(wc -l <out.txt)" -eq 2 ] || fail "record --csv --machine: $(cat out.txt)"
     expect_text out.txt "2,2026-01-02T03:04:05Z,loadwing,,FF-7,COM9,'=x.mot,,,WebC,0,0,0,did-not-finish,"
     run 1 10 record --last 0
-    expect_text err.txt "give a number of transfers, 1 or more"
+    expect_text err.txt "loadwing: --last: takes a whole number from 1 to"
     # A record that is there but cannot be read: said, and a non-zero exit.
     mkdir -p unreadable/loadwing/flash-record.jsonl
     XDG_STATE_HOME="$PWD/unreadable" run 15 10 record
@@ -371,6 +404,25 @@ TOML
     run 0 60 update machine.toml --port sim
     grep -q '"machine":"CF-7"' "$XDG_STATE_HOME/loadwing/flash-record.jsonl" ||
       fail "the set file's machine is not in the record" ;;
+  display_rule)
+    # A path with an escape sequence never reaches the terminal raw; UTF-8 shows as it is.
+    esc=$(printf 'bad\033[31m')
+    mkdir -p "Пример" "$esc"
+    cp "$EXAMPLES/module3.mot" "Пример/März.mot"
+    cp "$EXAMPLES/module3.mot" "$esc/m.mot"
+    run 0 10 info "Пример/März.mot"
+    expect_line out.txt "file:         Пример/März.mot"
+    run 2 10 info "$esc/gone.mot"
+    if grep -q "$(printf '\033')" out.txt err.txt; then fail "an escape reached the terminal"; fi
+    expect_text err.txt 'bad\x1B[31m/gone.mot'
+    printf '[[firmware]]\nfile = "%s/m.mot"\ncontroller = "module 4"\n' "$esc" >"$esc/set.toml"
+    run 2 10 update "$esc/set.toml" --port sim
+    if grep -q "$(printf '\033')" out.txt err.txt; then fail "an escape reached the terminal"; fi
+    expect_text err.txt 'bad\x1B[31m/set.toml is refused'
+    run 0 60 flash "Пример/März.mot" --port sim
+    run 0 10 record
+    expect_text out.txt "Пример/März.mot"
+    if grep -qF '\x' out.txt; then fail "UTF-8 escaped in the record table: $(cat out.txt)"; fi ;;
   external_simulator)
     # loadwing-sim as a separate machine on its own pty: it checks every block and the check
     # byte itself. Then an interrupted transfer must leave the port free for the next one.
@@ -508,8 +560,10 @@ TABLE
     for _ in $(seq 100); do grep -q "^device: " sim.txt && break; sleep 0.05; done
     device=$(sed -n 's/^device: //p' sim.txt)
     as_nobody --port "$device"
-    expect_text err.txt "permission denied: $device"
-    expect_text err.txt "sudo usermod -aG"
+    # A pty belongs to root and no group may open it: the owner is named, no group offered.
+    expect_text err.txt "permission denied: $device belongs to root"
+    expect_text err.txt "run as its owner (sudo)"
+    if grep -q "usermod" err.txt; then fail "a group offered for $device: $(cat err.txt)"; fi
     flock "$device" sleep 10 &
     holder=$!
     sleep 0.3

@@ -262,7 +262,7 @@ TEST(DecodeIntelHexTest, AStreamThatThrowsOnBadbitStillThrows) {
   auto image = ImageFilledWith(0);
   FailingStream failing(IntelRecord(0, 0x10, {1, 2}), 4, FailingStreamBuffer::Way::Throw);
   failing.exceptions(std::ios::badbit);
-  EXPECT_THROW(DecodeIntelHex(failing, *image), std::ios_base::failure);
+  EXPECT_THROW(static_cast<void>(DecodeIntelHex(failing, *image)), std::ios_base::failure);
 }
 
 // ---- S-records ----

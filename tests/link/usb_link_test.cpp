@@ -250,25 +250,20 @@ TEST_F(UsbLinkTest, WriteHandsTheWholeBufferToOneCall) {
   d2xx.ClearCalls();
   std::vector<std::uint8_t> data(300);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 7);
-  int flag = -1;
-  EXPECT_EQ(link.Write(data.data(), 300, &flag), 300u);
-  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(link.Write(data.data(), 300), 300u);
   EXPECT_EQ(d2xx.calls, (Calls{"Write 300"}));
   EXPECT_EQ(d2xx.devices[0].written, data);
 }
 
-TEST_F(UsbLinkTest, WriteFlagsShortTransferOnlyWhenTheDriverSucceeded) {
+TEST_F(UsbLinkTest, WriteCountsOnlyWhatTheDriverTook) {
   Attach(kCable);
   UsbLink link(d2xx);
   ASSERT_TRUE(link.OpenByDescription(kCable, 38400, 0, 0, 8));
   const std::uint8_t data[10] = {};
-  int flag = -1;
   d2xx.maxBytesPerWrite = 7;
-  EXPECT_EQ(link.Write(data, 10, &flag), 7u);
-  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(link.Write(data, 10), 7u);
   d2xx.writeStatus = kFtOtherError;
-  EXPECT_EQ(link.Write(data, 10, &flag), 0u);
-  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(link.Write(data, 10), 0u);
 }
 
 struct ReadCase {
@@ -276,7 +271,6 @@ struct ReadCase {
   std::uint32_t asked;
   std::uint32_t expected;
   std::string readCall;  // empty: FT_Read must not be called
-  int flag;              // -1: left untouched
 };
 
 void PrintTo(const ReadCase& c, std::ostream* os) {
@@ -295,22 +289,19 @@ TEST_P(UsbLinkReadTest, ReadsAtMostWhatIsQueued) {
   ASSERT_TRUE(OpenCable(link));
   d2xx.ClearCalls();
   std::vector<std::uint8_t> buffer(c.asked + 1, 0xEE);
-  int flag = -1;
-  EXPECT_EQ(link.Read(buffer.data(), c.asked, &flag), c.expected);
+  EXPECT_EQ(link.Read(buffer.data(), c.asked), c.expected);
   Calls expectedCalls{"GetQueueStatus"};
   if (!c.readCall.empty()) expectedCalls.push_back(c.readCall);
   EXPECT_EQ(d2xx.calls, expectedCalls);
-  EXPECT_EQ(flag, c.flag);
   for (std::uint32_t i = 0; i < c.expected; ++i) EXPECT_EQ(buffer[i], i + 1);
   EXPECT_EQ(buffer[c.asked], 0xEE) << "nothing beyond the asked length";
   EXPECT_EQ(d2xx.devices[0].incoming.size(), c.queued - c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, UsbLinkReadTest,
-                         ::testing::Values(ReadCase{0, 64, 0, "", -1},
-                                           ReadCase{5, 64, 5, "Read 5", 1},
-                                           ReadCase{100, 1, 1, "Read 1", 0},
-                                           ReadCase{64, 64, 64, "Read 64", 0}),
+                         ::testing::Values(ReadCase{0, 64, 0, ""}, ReadCase{5, 64, 5, "Read 5"},
+                                           ReadCase{100, 1, 1, "Read 1"},
+                                           ReadCase{64, 64, 64, "Read 64"}),
                          [](const auto& p) { return std::to_string(p.index); });
 
 TEST_F(UsbLinkTest, ReadNeverReportsMoreThanItAskedFor) {

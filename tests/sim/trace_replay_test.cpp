@@ -224,9 +224,9 @@ TEST(LinkTraceFormat, WritesEachCallAsALineAndCountsIdlePolls) {
   UsbLink cable(traced);
   ASSERT_TRUE(cable.OpenByIndex(0, 38400, 0, 0, 8));
   std::uint8_t byte = 0;
-  for (int i = 0; i < 1000; ++i) cable.Read(&byte, 1);  // 1 ms each on the fake clock
+  for (int i = 0; i < 1000; ++i) EXPECT_EQ(cable.Read(&byte, 1), 0u);  // 1 ms each, fake clock
   const std::uint8_t request[] = {'M', 'O', '3'};
-  cable.Write(request, 3);
+  EXPECT_EQ(cable.Write(request, 3), 3u);
   cable.Close();
   EXPECT_EQ(sink.text,
             "# loadwing trace 1\n"
