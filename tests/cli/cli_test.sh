@@ -105,10 +105,10 @@ flash_failure() {
 case "$case_name" in
   version)
     run 0 10 --version
-    expect_last_line out.txt "loadwing 1.12.0"
+    expect_last_line out.txt "loadwing 1.13.0"
     for command in ports info decode flash update record; do
       run 0 10 "$command" --version
-      expect_last_line out.txt "loadwing 1.12.0"
+      expect_last_line out.txt "loadwing 1.13.0"
     done ;;
   help)
     run 0 10 --help
@@ -618,7 +618,7 @@ TABLE
     run 0 10 help flash
     expect_text out.txt "libftdi"
     timeout 10 "$LOADWING_SIM" --version >out.txt || fail "loadwing-sim --version failed"
-    expect_text out.txt "loadwing-sim 1.12.0" ;;
+    expect_text out.txt "loadwing-sim 1.13.0" ;;
   json_schema)
     # With --json nothing goes to stderr; warnings and hints are events; results say what is known.
     printf ':0400000512345678E3\r\n:00000001FF\r\n' >start.hex
