@@ -190,13 +190,8 @@ TEST_F(FlashThroughDialogTest, EveryTransferIsRecordedAsItStartsAndEnds) {
   const std::string loadedFile = MotFile(std::string("Mod5") + "module five");
   // Replaced after the load: the record still describes what was loaded and sent.
   folder.Write("mod5.mot", MotFile(std::string("Mod5") + "a newer version"));
-  sim::MachineSimulator machine;
-  serial.onWrite = [&](const std::uint8_t* data, std::uint32_t n) {
-    const std::vector<std::uint8_t> answer = machine.Feed(data, n);
-    serial.incoming.insert(serial.incoming.end(), answer.begin(), answer.end());
-  };
+  SimOnSerial sim(serial);
   ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
-  serial.onWrite = nullptr;
   ASSERT_EQ(fake.entries.size(), 2u);
   EXPECT_EQ(bytesSentBeforeAppend[0], 0u) << "started is recorded before the first byte";
   EXPECT_EQ(lastCallBeforeAppend[1], "UpdateNow") << "the final state is painted first";
@@ -230,18 +225,15 @@ TEST_F(FlashThroughDialogTest, TheRecordNamesTheLinkTheTransferStartedOn) {
   FakeFlashRecord fake;
   record = &fake;
   Prepare();
-  sim::MachineSimulator machine;
-  serial.onWrite = [&](const std::uint8_t* data, std::uint32_t n) {
-    const std::vector<std::uint8_t> answer = machine.Feed(data, n);
-    serial.incoming.insert(serial.incoming.end(), answer.begin(), answer.end());
-    const auto& current = machine.Report().current;
+  SimOnSerial sim(serial);
+  sim.afterFeed = [&] {
+    const auto& current = sim.machine.Report().current;
     if (current && current->blocksReceived == 64 && dialog->connectionId != kNoConnection) {
       SetPorts({1});
       dialog->OnDeviceChange();
     }
   };
   EXPECT_NE(dialog->FlashTransfer(), FlashOutcome::Completed);
-  serial.onWrite = nullptr;
   ASSERT_EQ(dialog->connectionId, kNoConnection);
   ASSERT_EQ(fake.entries.size(), 2u);
   EXPECT_EQ(fake.entries[0].link, "COM3");
