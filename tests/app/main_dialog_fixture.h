@@ -2,13 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/main_dialog.h"
@@ -26,62 +23,6 @@ namespace loadwing::testing::main_dialog_tests {
 
 // Helpers of the dialog's tests live in a namespace of their own, so that no other test's
 // inline class of the same name meets them in the one test binary.
-
-// The machine at the far end of the serial port: answers the target request, acknowledges
-// every 257-byte block and gives its verdict on the check byte. Scripted answers to the request
-// come first; once they are used up, the ready answer is given.
-class FakeMachine {
- public:
-  FakeMachine(FakeSerialPort& port, std::string readyAnswer, int blocks)
-      : port_(port), readyAnswer_(std::move(readyAnswer)), blocks_(blocks) {
-    port_.onWrite = [this](const std::uint8_t* data, std::uint32_t n) { Take(data, n); };
-  }
-  ~FakeMachine() { port_.onWrite = nullptr; }
-  FakeMachine(const FakeMachine&) = delete;
-  FakeMachine& operator=(const FakeMachine&) = delete;
-
-  std::deque<std::string> requestAnswers;  // given before the ready answer, one per request
-  std::vector<std::string> requests;       // every request received
-  int framesReceived = 0;
-  bool checkByteReceived = false;
-  // Called when a block frame is complete, before it is acknowledged.
-  std::function<void()> onFrame;
-
- private:
-  void Take(const std::uint8_t* data, std::uint32_t n) {
-    pending_.append(reinterpret_cast<const char*>(data), n);
-    if (!ready_) {
-      if (pending_.size() < 3) return;
-      requests.push_back(pending_.substr(0, 3));
-      pending_.clear();
-      if (!requestAnswers.empty()) {
-        port_.Receive(requestAnswers.front());
-        requestAnswers.pop_front();
-        return;
-      }
-      ready_ = true;
-      port_.Receive(readyAnswer_);
-      return;
-    }
-    if (framesReceived < blocks_) {
-      if (pending_.size() < 257) return;
-      pending_.clear();
-      ++framesReceived;
-      if (onFrame) onFrame();
-      port_.Receive("1");
-      return;
-    }
-    pending_.clear();
-    checkByteReceived = true;
-    port_.Receive("SUCCES");
-  }
-
-  FakeSerialPort& port_;
-  std::string readyAnswer_;
-  int blocks_;
-  bool ready_ = false;
-  std::string pending_;
-};
 
 using testing::TempFolder;
 

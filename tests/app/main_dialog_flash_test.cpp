@@ -6,10 +6,13 @@
 
 #include "app/main_dialog_fixture.h"
 #include "core/sha256.h"
+#include "fakes/sim_link.h"
 #include "sim/machine_simulator.h"
 
 namespace loadwing::testing::main_dialog_tests {
 namespace {
+
+using testing::sim_link::SimOnSerial;
 
 const std::vector<int> kFiveControls = {IDC_SELECT, IDC_START, IDC_CLOSE, IDC_CONNECT,
                                         IDC_PORTLIST};
@@ -36,6 +39,21 @@ class FlashThroughDialogTest : public MainDialogTest {
                        [&](int id) { return window->IsEnabled(id) == enabled; });
   }
 
+  // A machine for module 5 alone, so that its count of requests counts "MO5" and nothing else.
+  static sim::SimulatorConfig Module5Machine() {
+    sim::SimulatorConfig config;
+    config.target = FirmwareTarget::Module5;
+    return config;
+  }
+  // One whose first answer to the request is unexpected: the transfer lets messages run.
+  static sim::SimulatorConfig Module5MachineOddOnce() {
+    sim::SimulatorConfig config = Module5Machine();
+    config.request = sim::RequestReply::Unexpected;
+    config.unexpectedAnswer = "MO5??";
+    config.unexpectedCount = 1;
+    return config;
+  }
+
   // The EnableItem calls logged, in order.
   std::vector<std::string> EnableCalls() const { return window->CallsStartingWith("EnableItem"); }
 
@@ -44,15 +62,18 @@ class FlashThroughDialogTest : public MainDialogTest {
 
 TEST_F(FlashThroughDialogTest, CompletedTransferFromStartToEnd) {
   Prepare();
-  FakeMachine machine(serial, "MO5OK1", 128);
+  SimOnSerial sim(serial, Module5Machine());
   bool disabledDuringBlocks = true;
-  machine.onFrame = [&] { disabledDuringBlocks = disabledDuringBlocks && AllFiveAre(false); };
+  // Looked at after every write the machine answers, each block's among them.
+  sim.afterFeed = [&] { disabledDuringBlocks = disabledDuringBlocks && AllFiveAre(false); };
 
   EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
 
-  EXPECT_EQ(machine.requests, std::vector<std::string>{"MO5"});
-  EXPECT_EQ(machine.framesReceived, 128);
-  EXPECT_TRUE(machine.checkByteReceived);
+  const sim::SimulatorReport& report = sim.machine.Report();
+  EXPECT_EQ(report.requests, 1u);
+  EXPECT_EQ(sim.BlocksReceived(), 128u);
+  ASSERT_EQ(report.transfers.size(), 1u);
+  EXPECT_TRUE(report.transfers[0].checkByteReceived);
   EXPECT_TRUE(disabledDuringBlocks);
   // The image went out over the dialog's link, right after the request.
   ASSERT_GE(serial.sent.size(), 7u);
@@ -74,7 +95,7 @@ TEST_F(FlashThroughDialogTest, CompletedTransferFromStartToEnd) {
 
 TEST_F(FlashThroughDialogTest, BusyStateSwitchesTheFiveControlsInOrder) {
   Prepare();
-  FakeMachine machine(serial, "MO5OK1", 128);
+  SimOnSerial sim(serial, Module5Machine());
   dialog->FlashTransfer();
   EXPECT_EQ(EnableCalls(), (std::vector<std::string>{"EnableItem 1025 off", "EnableItem 1027 off",
                                                      "EnableItem 1026 off", "EnableItem 1048 off",
@@ -86,9 +107,9 @@ TEST_F(FlashThroughDialogTest, BusyStateSwitchesTheFiveControlsInOrder) {
 TEST_F(FlashThroughDialogTest, SameImageCanBeSentAgain) {
   Prepare();
   for (int run = 0; run < 2; ++run) {
-    FakeMachine machine(serial, "MO5OK1", 128);
+    SimOnSerial sim(serial, Module5Machine());
     EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed) << run;
-    EXPECT_EQ(machine.framesReceived, 128) << run;
+    EXPECT_EQ(sim.BlocksReceived(), 128u) << run;
   }
   EXPECT_EQ(image.target, FirmwareTarget::Module5);
 }
@@ -107,15 +128,14 @@ TEST_F(MainDialogTest, NothingLoadedNothingHappens) {
 
 TEST_F(FlashThroughDialogTest, DeviceChangeInsideTheTransferKeepsAListedLink) {
   Prepare();
-  FakeMachine machine(serial, "MO5OK1", 128);
-  machine.requestAnswers = {"MO5??"};  // unexpected: the transfer lets messages run
+  SimOnSerial sim(serial, Module5MachineOddOnce());
   window->onPump = [&] {
     SetPorts({1, 2, 3});
     dialog->OnDeviceChange();
   };
   EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
   EXPECT_EQ(window->pumps, 1);
-  EXPECT_EQ(machine.requests, (std::vector<std::string>{"MO5", "MO5"}));
+  EXPECT_EQ(sim.machine.Report().requests, 2u);
   EXPECT_EQ(window->SelectedText(), "COM3  (Serial2)");
   EXPECT_EQ(window->selection, 2);
   EXPECT_EQ(dialog->connectionId, 0x103);
@@ -126,14 +146,14 @@ TEST_F(FlashThroughDialogTest, DeviceChangeInsideTheTransferKeepsAListedLink) {
 TEST_F(FlashThroughDialogTest, LinkClosedInsideTheTransferEndsItWithoutAnswer) {
   clock.stepMsPerRead = 1;
   Prepare();
-  FakeMachine machine(serial, "MO5OK1", 128);
-  machine.requestAnswers = {"MO5??"};
+  SimOnSerial sim(serial, Module5MachineOddOnce());
   window->onPump = [&] {
     SetPorts({1});  // COM3 is gone
     dialog->OnDeviceChange();
   };
   EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::NoAnswer);
-  EXPECT_EQ(machine.requests, std::vector<std::string>{"MO5"}) << "nothing sent without a link";
+  EXPECT_EQ(sim.machine.Report().requests, 1u);
+  EXPECT_EQ(sim.machine.Report().bytesIn, 3u) << "nothing sent without a link";
   EXPECT_EQ(dialog->connectionId, kNoConnection);
   EXPECT_FALSE(serial.open);
   EXPECT_EQ(window->Status(), " flash: no answer");
@@ -144,12 +164,11 @@ TEST_F(FlashThroughDialogTest, LinkClosedInsideTheTransferEndsItWithoutAnswer) {
 
 TEST_F(FlashThroughDialogTest, CancelInsideTheTransferEndsTheDialogOnlyAfterIt) {
   Prepare();
-  FakeMachine machine(serial, "MO5OK1", 128);
-  machine.requestAnswers = {"MO5??"};
+  SimOnSerial sim(serial, Module5MachineOddOnce());
   window->onPump = [&] { window->EndDialog(2); };  // Escape, handled by the window layer
   EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
   EXPECT_EQ(window->endResult, 2);
-  EXPECT_EQ(machine.framesReceived, 128);
+  EXPECT_EQ(sim.BlocksReceived(), 128u);
   dialog->OnDestroy();
   EXPECT_EQ(settings.values[kComSettingName], 0x103);
   EXPECT_FALSE(serial.open);
@@ -171,13 +190,8 @@ TEST_F(FlashThroughDialogTest, EveryTransferIsRecordedAsItStartsAndEnds) {
   const std::string loadedFile = MotFile(std::string("Mod5") + "module five");
   // Replaced after the load: the record still describes what was loaded and sent.
   folder.Write("mod5.mot", MotFile(std::string("Mod5") + "a newer version"));
-  sim::MachineSimulator machine;
-  serial.onWrite = [&](const std::uint8_t* data, std::uint32_t n) {
-    const std::vector<std::uint8_t> answer = machine.Feed(data, n);
-    serial.incoming.insert(serial.incoming.end(), answer.begin(), answer.end());
-  };
+  SimOnSerial sim(serial);
   ASSERT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
-  serial.onWrite = nullptr;
   ASSERT_EQ(fake.entries.size(), 2u);
   EXPECT_EQ(bytesSentBeforeAppend[0], 0u) << "started is recorded before the first byte";
   EXPECT_EQ(lastCallBeforeAppend[1], "UpdateNow") << "the final state is painted first";
@@ -211,18 +225,15 @@ TEST_F(FlashThroughDialogTest, TheRecordNamesTheLinkTheTransferStartedOn) {
   FakeFlashRecord fake;
   record = &fake;
   Prepare();
-  sim::MachineSimulator machine;
-  serial.onWrite = [&](const std::uint8_t* data, std::uint32_t n) {
-    const std::vector<std::uint8_t> answer = machine.Feed(data, n);
-    serial.incoming.insert(serial.incoming.end(), answer.begin(), answer.end());
-    const auto& current = machine.Report().current;
+  SimOnSerial sim(serial);
+  sim.afterFeed = [&] {
+    const auto& current = sim.machine.Report().current;
     if (current && current->blocksReceived == 64 && dialog->connectionId != kNoConnection) {
       SetPorts({1});
       dialog->OnDeviceChange();
     }
   };
   EXPECT_NE(dialog->FlashTransfer(), FlashOutcome::Completed);
-  serial.onWrite = nullptr;
   ASSERT_EQ(dialog->connectionId, kNoConnection);
   ASSERT_EQ(fake.entries.size(), 2u);
   EXPECT_EQ(fake.entries[0].link, "COM3");
@@ -252,7 +263,7 @@ TEST_F(FlashThroughDialogTest, FailingRecordChangesNothingOnScreen) {
     fake.fail = true;
     record = withFailingRecord ? &fake : nullptr;
     Prepare();
-    FakeMachine machine(serial, "MO5OK1", 128);
+    SimOnSerial sim(serial, Module5Machine());
     EXPECT_EQ(dialog->FlashTransfer(), FlashOutcome::Completed);
     EXPECT_EQ(fake.appends, withFailingRecord ? 2 : 0);
     screens.push_back(window->calls);

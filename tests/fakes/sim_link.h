@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fakes/fake_clock.h"
@@ -76,6 +77,38 @@ class SimLink {
  private:
   SimLinkKind kind_;
   std::int64_t startMillis_ = 0;
+};
+
+// The machine simulator at the far end of a serial port the test already owns (a dialog's, say):
+// every write is fed to the machine and its answer queued for reading. It detaches when it goes,
+// so that a test can put a fresh machine on the same port.
+class SimOnSerial {
+ public:
+  explicit SimOnSerial(FakeSerialPort& port, sim::SimulatorConfig config = {})
+      : machine(std::move(config)), port_(port) {
+    port_.onWrite = [this](const std::uint8_t* data, std::uint32_t n) {
+      const std::vector<std::uint8_t> answer = machine.Feed(data, n);
+      port_.incoming.insert(port_.incoming.end(), answer.begin(), answer.end());
+      if (afterFeed) afterFeed();
+    };
+  }
+  ~SimOnSerial() { port_.onWrite = nullptr; }
+  SimOnSerial(const SimOnSerial&) = delete;
+  SimOnSerial& operator=(const SimOnSerial&) = delete;
+
+  // Blocks the machine accepted, over every transfer it saw.
+  std::uint32_t BlocksReceived() const {
+    const sim::SimulatorReport& report = machine.Report();
+    std::uint32_t n = report.current ? report.current->blocksReceived : 0;
+    for (const sim::TransferRecord& t : report.transfers) n += t.blocksReceived;
+    return n;
+  }
+
+  sim::MachineSimulator machine;
+  std::function<void()> afterFeed;  // runs after the machine has answered a write
+
+ private:
+  FakeSerialPort& port_;
 };
 
 // An image for target whose bytes all hold value.
