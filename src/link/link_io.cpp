@@ -19,7 +19,8 @@ void LinkIo::DrainInput() {
   for (;;) {
     std::uint32_t got = 0;
     if (kind == LinkKind::Serial) {
-      serial_.Read(&scratch, 1, got);  // a failing read reports 0 bytes and ends the drain
+      // A failing read reports 0 bytes and ends the drain.
+      static_cast<void>(serial_.Read(&scratch, 1, got));
     } else {
       got = usb_.Read(&scratch, 1);
     }
@@ -31,7 +32,7 @@ void LinkIo::DrainInput() {
 bool LinkIo::WriteBytes(const std::uint8_t* data, std::uint32_t n) {
   switch (KindOf(connectionId_)) {
     case LinkKind::Serial: {
-      serial_.Purge();
+      static_cast<void>(serial_.Purge());  // a port that cannot purge still sends
       std::uint32_t sent = 0;
       int emptyWrites = 0;
       while (sent < n) {
@@ -65,7 +66,8 @@ std::uint32_t LinkIo::ReadOnce(std::uint8_t* buffer, std::uint32_t remaining) {
   switch (KindOf(connectionId_)) {
     case LinkKind::Serial: {
       std::uint32_t got = 0;
-      serial_.Read(buffer, 1, got);  // one byte per call, whatever remains
+      // One byte per call, whatever remains; a failing read reports 0 bytes.
+      static_cast<void>(serial_.Read(buffer, 1, got));
       return std::min<std::uint32_t>(got, 1);
     }
     case LinkKind::Usb:

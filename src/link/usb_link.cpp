@@ -86,8 +86,8 @@ bool UsbLink::OpenByIndex(int index, std::uint32_t baudRate, std::uint8_t parity
   handle_ = opened;
   if (d2xx_.SetBaudRate(handle_, baudRate) != kFtOk ||
       d2xx_.SetDataCharacteristics(handle_, wordLength, stopBits, parity) != kFtOk) {
-    // A failed open leaves no device open.
-    d2xx_.Close(handle_);
+    // A failed open leaves no device open; a close that fails too has nothing more to undo.
+    static_cast<void>(d2xx_.Close(handle_));
     return false;
   }
   isOpen_ = true;
@@ -121,7 +121,8 @@ std::uint32_t UsbLink::Write(const std::uint8_t* buffer, std::uint32_t length) {
 std::uint32_t UsbLink::Read(std::uint8_t* buffer, std::uint32_t maxLength) {
   if (!isOpen_) return 0;
   std::uint32_t queued = 0;
-  d2xx_.GetQueueStatus(handle_, &queued);  // its status tells nothing the count does not
+  // Its status tells nothing the count does not.
+  static_cast<void>(d2xx_.GetQueueStatus(handle_, &queued));
   if (queued == 0) return 0;
   const std::uint32_t wanted = std::min(maxLength, queued);
   std::uint32_t got = 0;
