@@ -24,7 +24,7 @@ if [[ -n $windows_build ]]; then
   [[ -n ${DISPLAY:-} ]] || { echo "run.sh: the dialog benchmark needs DISPLAY (e.g. Xvfb)" >&2; exit 1; }
 fi
 loadwing=$build/src/cli/loadwing
-sim=$build/src/sim/loadwing-sim
+sim=$build/src/cli/loadwing-sim
 flash_bench=$build/bench/flash_bench
 cable_bench=$build/bench/cable_bench
 for tool in "$loadwing" "$sim" "$flash_bench" "$cable_bench"; do

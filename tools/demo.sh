@@ -14,7 +14,7 @@ bash tools/install_deps.sh build
 build="${LOADWING_BUILD_DIR:-build/demo}"
 cmake --preset demo -B "$build"
 cmake --build "$build" -j2 --target loadwing loadwing-sim
-echo "built: $build/src/cli/loadwing and $build/src/sim/loadwing-sim"
+echo "built: $build/src/cli/loadwing and $build/src/cli/loadwing-sim"
 
 echo
 echo "=== flashing examples/module3.mot into the simulated machine (38400 baud) ==="

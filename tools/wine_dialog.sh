@@ -43,7 +43,7 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 # --- What is needed, built where it is missing.
-sim=$native_build/src/sim/loadwing-sim
+sim=$native_build/src/cli/loadwing-sim
 if [ ! -x "$sim" ]; then
   cmake --preset native -B "$native_build"
   cmake --build "$native_build" -j2 --target loadwing-sim

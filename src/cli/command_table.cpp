@@ -38,6 +38,68 @@ std::string RangeText(Number min, Number max) {
 
 }  // namespace
 
+Option& Option::Required() {
+  option_->required();
+  return *this;
+}
+
+Option& Option::Check(const OptionCheck& check) {
+  option_->check(CLI::Validator(
+      [refusal = check.refusal](std::string& text) { return refusal(text); }, check.placeholder));
+  return *this;
+}
+
+Option& Option::Excludes(Option other) {
+  option_->excludes(other.option_);
+  return *this;
+}
+
+Option& Option::Group(const std::string& heading) {
+  option_->group(heading);
+  return *this;
+}
+
+bool Option::Given() const {
+  return option_->count() > 0;
+}
+
+std::string Option::Name() const {
+  return option_->get_name();
+}
+
+Option Options::Flag(const std::string& names, bool& value, const std::string& help) {
+  return Option(app_->add_flag(names, value, help));
+}
+
+template <OptionValue Value>
+Option Options::Add(const std::string& names, Value& value, const std::string& help) {
+  return Option(app_->add_option(names, value, help));
+}
+
+// The only kinds there are (OptionValue); std::size_t is one of the unsigned ones everywhere.
+template Option Options::Add(const std::string&, std::string&, const std::string&);
+template Option Options::Add(const std::string&, std::optional<std::string>&, const std::string&);
+template Option Options::Add(const std::string&, double&, const std::string&);
+template Option Options::Add(const std::string&, std::uint32_t&, const std::string&);
+template Option Options::Add(const std::string&, std::optional<std::uint32_t>&, const std::string&);
+template Option Options::Add(const std::string&, std::uint64_t&, const std::string&);
+template Option Options::Add(const std::string&, std::int64_t&, const std::string&);
+
+void Options::Footer(const std::string& text) {
+  app_->footer(text);
+}
+
+void Options::AfterParse(std::function<std::string()> check) {
+  app_->callback([check = std::move(check)] {
+    const std::string refusal = check();
+    if (!refusal.empty()) throw CLI::ValidationError(refusal);
+  });
+}
+
+std::string Options::Name() const {
+  return app_->get_name();
+}
+
 CommandTable::CommandTable(const std::string& description)
     : app_(std::make_unique<CLI::App>(description, LOADWING_CLI_NAME)) {
   AddVersionFlag(*app_);
@@ -47,14 +109,14 @@ CommandTable::CommandTable(const std::string& description)
 
 CommandTable::~CommandTable() = default;
 
-CLI::App& CommandTable::Add(const std::string& name, const std::string& summary,
-                            std::function<int()> run) {
+Options CommandTable::Add(const std::string& name, const std::string& summary,
+                          std::function<int()> run) {
   CLI::App* command = app_->add_subcommand(name, summary);
   // The program's footer points to the commands' help; a command's own help needs none.
   command->footer("");
   AddVersionFlag(*command);
   entries_.push_back(Entry{name, command, std::move(run)});
-  return *command;
+  return Options(command);
 }
 
 const CommandTable::Entry* CommandTable::Find(const std::string& name) const {
@@ -145,9 +207,9 @@ int CommandTable::Run(int argc, const char* const* argv, std::ostream& out, std:
   return kExitUsage;
 }
 
-CLI::Validator WholeNumber(unsigned long min, unsigned long max) {
-  return CLI::Validator(
-      [min, max](std::string& text) -> std::string {
+OptionCheck WholeNumber(unsigned long min, unsigned long max) {
+  return OptionCheck{
+      [min, max](const std::string& text) -> std::string {
         char* end = nullptr;
         const bool digits = !text.empty() && text.find_first_not_of("0123456789") == text.npos;
         const unsigned long long value = digits ? std::strtoull(text.c_str(), &end, 10) : 0;
@@ -158,30 +220,55 @@ CLI::Validator WholeNumber(unsigned long min, unsigned long max) {
         }
         return "";
       },
-      "N");
+      "N"};
 }
 
-CLI::Validator NumberBetween(double min, double max) {
-  return CLI::Validator(
-      [min, max](std::string& text) -> std::string {
-        char* end = nullptr;
-        const double value = text.empty() ? 0 : std::strtod(text.c_str(), &end);
-        const bool number = !text.empty() && end != nullptr && *end == '\0';
-        // NaN fails both comparisons, so it is refused with the rest.
-        if (!number || !(value >= min && value <= max)) {
-          return "takes a number " + RangeText(min, max) + ", not '" + TerminalText(text) + "'";
-        }
-        return "";
-      },
-      "X");
+OptionCheck NumberBetween(double min, double max) {
+  return OptionCheck{[min, max](const std::string& text) -> std::string {
+                       char* end = nullptr;
+                       const double value = text.empty() ? 0 : std::strtod(text.c_str(), &end);
+                       const bool number = !text.empty() && end != nullptr && *end == '\0';
+                       // NaN fails both comparisons, so it is refused with the rest.
+                       if (!number || !(value >= min && value <= max)) {
+                         return "takes a number " + RangeText(min, max) + ", not '" +
+                                TerminalText(text) + "'";
+                       }
+                       return "";
+                     },
+                     "X"};
 }
 
-CLI::Validator NotEmpty(const std::string& what) {
-  return CLI::Validator(
-      [what](std::string& text) -> std::string {
-        return text.empty() ? "takes " + what + ", not an empty text" : "";
-      },
-      "");
+OptionCheck NotEmpty(const std::string& what) {
+  return OptionCheck{[what](const std::string& text) -> std::string {
+                       return text.empty() ? "takes " + what + ", not an empty text" : "";
+                     },
+                     ""};
+}
+
+ProgramOptions::ProgramOptions(const std::string& name, const std::string& description,
+                               const std::string& version)
+    : app_(std::make_unique<CLI::App>(description, name)) {
+  app_->set_version_flag("--version", version, "Print the version and exit");
+}
+
+ProgramOptions::~ProgramOptions() = default;
+
+Options ProgramOptions::options() {
+  return Options(app_.get());
+}
+
+std::optional<int> ProgramOptions::Parse(int argc, const char* const* argv, std::ostream& out,
+                                         std::ostream& err, int usageExit) {
+  try {
+    app_->parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app_->exit(e, out, err) == 0 ? 0 : usageExit;
+    const std::string name = app_->get_name();
+    err << name << ": " << TerminalText(Trimmed(e.what())) << "\nRun '" << name
+        << " --help' for its options." << std::endl;
+    return usageExit;
+  }
+  return std::nullopt;
 }
 
 }  // namespace loadwing::cli

@@ -1,5 +1,4 @@
 // loadwing: the command line of the firmware loader, for Linux and Windows.
-#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -40,10 +39,10 @@ struct TraceOption {
   bool replace = false;
   std::unique_ptr<TraceFile> file;
 
-  void AddTo(CLI::App& command) {
-    command.add_option("--trace", path,
-                       "Write every byte on the link, timed, into this new file (docs/trace.md)");
-    command.add_flag("--trace-replace", replace, "Replace the --trace file if it exists");
+  void AddTo(Options command) {
+    command.Add("--trace", path,
+                "Write every byte on the link, timed, into this new file (docs/trace.md)");
+    command.Flag("--trace-replace", replace, "Replace the --trace file if it exists");
   }
   // Makes the file before the link is opened; false, said on err, when it cannot be made.
   bool Open(loadwing::TraceSink*& sink) {
@@ -73,29 +72,29 @@ int main(int argc, char** argv) {
       "latency far too high, 15 record unreadable, 130 interrupted (Ctrl-C, SIGTERM, SIGHUP).");
 
   bool portsJson = false;
-  CLI::App& ports = table.Add("ports", "List the serial ports and the USB cable",
-                              [&] { return RunPorts(portsJson, std::cout, std::cerr); });
-  ports.add_flag("--json", portsJson, "Print one JSON object");
+  Options ports = table.Add("ports", "List the serial ports and the USB cable",
+                            [&] { return RunPorts(portsJson, std::cout, std::cerr); });
+  ports.Flag("--json", portsJson, "Print one JSON object");
 
   struct {
     std::string file;
     bool json = false;
     bool strict = false;
   } info;
-  CLI::App& infoCommand =
+  Options infoCommand =
       table.Add("info", "Show how a firmware file loads and what a transfer of it would send",
                 [&] { return RunInfo(info.file, info.json, info.strict, std::cout, std::cerr); });
-  infoCommand.add_option("FILE", info.file, kFirmwareFileHelp)->required();
-  infoCommand.add_flag("--json", info.json, "Print one JSON object");
-  infoCommand.add_flag("--strict", info.strict,
-                       "Bytes of the file a transfer would not send are an error");
+  infoCommand.Add("FILE", info.file, kFirmwareFileHelp).Required();
+  infoCommand.Flag("--json", info.json, "Print one JSON object");
+  infoCommand.Flag("--strict", info.strict,
+                   "Bytes of the file a transfer would not send are an error");
 
   struct {
     std::string file;
     std::string output;
     bool full = false;
   } decode;
-  CLI::App& decodeCommand = table.Add(
+  Options decodeCommand = table.Add(
       "decode", "Write the bytes a transfer of a firmware file would send into a binary file", [&] {
         if (decode.output == "-" && StreamIsTerminal(stdout)) {
           Say(std::cerr,
@@ -105,24 +104,24 @@ int main(int argc, char** argv) {
         }
         return RunDecode(decode.file, decode.output, decode.full, std::cout, std::cerr);
       });
-  decodeCommand.add_option("FILE", decode.file, kFirmwareFileHelp)->required();
+  decodeCommand.Add("FILE", decode.file, kFirmwareFileHelp).Required();
   decodeCommand
-      .add_option("-o,--output", decode.output,
-                  "Binary file to write, or - for standard output; an existing file is "
-                  "replaced only when it is a regular file other than FILE")
-      ->required()
-      ->check(NotEmpty("a file name, or - for standard output"));
-  decodeCommand.add_flag("--full", decode.full, "Write the whole 131072-byte image");
+      .Add("-o,--output", decode.output,
+           "Binary file to write, or - for standard output; an existing file is "
+           "replaced only when it is a regular file other than FILE")
+      .Required()
+      .Check(NotEmpty("a file name, or - for standard output"));
+  decodeCommand.Flag("--full", decode.full, "Write the whole 131072-byte image");
 
   FlashOptions flash;
   TraceOption flashTrace;
-  CLI::App& flashCommand =
+  Options flashCommand =
       table.Add("flash", "Write a firmware file into the controller it is for", [&] {
         if (!flashTrace.Open(flash.trace)) return static_cast<int>(kExitOutputError);
         PrepareTransfer(flash.progressBar, &flash.finalOnOut);
         return RunFlash(flash, std::cout, std::cerr);
       });
-  flashCommand.add_option("FILE", flash.file, kFirmwareFileHelp)->required();
+  flashCommand.Add("FILE", flash.file, kFirmwareFileHelp).Required();
   AddLinkOptions(flashCommand, flash.port, flash.usb, flash.sim, flash.simClockScale,
 #ifdef _WIN32
                  "Serial port: COM1, COM2, ...", "Use the maker's USB cable (FTDI's D2XX driver)"
@@ -132,19 +131,19 @@ int main(int argc, char** argv) {
                  "Use the maker's USB cable (through libftdi)"
 #endif
   );
-  flashCommand.add_flag("--json", flash.json, "Print one JSON event per line on stdout");
-  flashCommand.add_option("--expect-sha256", flash.expectSha256,
-                          "Refuse the file, before the link is opened, unless it has this "
-                          "SHA-256 (64 hex digits)");
-  flashCommand.add_option("--machine", flash.machine,
-                          "The serial number on the machine's plate, kept in the flash record");
-  flashCommand.add_flag("--strict", flash.strict,
-                        "Refuse a file holding bytes a transfer would not send");
+  flashCommand.Flag("--json", flash.json, "Print one JSON event per line on stdout");
+  flashCommand.Add("--expect-sha256", flash.expectSha256,
+                   "Refuse the file, before the link is opened, unless it has this "
+                   "SHA-256 (64 hex digits)");
+  flashCommand.Add("--machine", flash.machine,
+                   "The serial number on the machine's plate, kept in the flash record");
+  flashCommand.Flag("--strict", flash.strict,
+                    "Refuse a file holding bytes a transfer would not send");
   flashTrace.AddTo(flashCommand);
 
   UpdateOptions update;
   TraceOption updateTrace;
-  CLI::App& updateCommand = table.Add(
+  Options updateCommand = table.Add(
       "update", "Flash a whole machine: every firmware file of a folder or of a TOML set file",
       [&] {
         if (!updateTrace.Open(update.link.trace)) return static_cast<int>(kExitOutputError);
@@ -161,7 +160,7 @@ int main(int argc, char** argv) {
       record);
 
   SelftestOptions selftest;
-  CLI::App& selftestCommand = table.Add(
+  Options selftestCommand = table.Add(
       "selftest",
       "Check a serial port or the USB cable through a loopback plug (TX joined to RX), with no "
       "machine on the line",
@@ -173,11 +172,9 @@ int main(int argc, char** argv) {
         InstallInterruptHandlers();
         return RunSelftest(selftest, std::cout, std::cerr);
       });
-  CLI::Option* selftestPort =
-      selftestCommand.add_option("-p,--port", selftest.port, "Serial port to check");
-  selftestCommand.add_flag("--usb", selftest.usb, "Check the maker's USB cable")
-      ->excludes(selftestPort);
-  selftestCommand.add_flag("--json", selftest.json, "Print one JSON event per line on stdout");
+  Option selftestPort = selftestCommand.Add("-p,--port", selftest.port, "Serial port to check");
+  selftestCommand.Flag("--usb", selftest.usb, "Check the maker's USB cable").Excludes(selftestPort);
+  selftestCommand.Flag("--json", selftest.json, "Print one JSON event per line on stdout");
 
   return table.Run(argc, argv, std::cout, std::cerr);
 }

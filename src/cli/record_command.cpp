@@ -1,7 +1,5 @@
 #include "cli/record_command.h"
 
-#include <CLI/CLI.hpp>
-
 #include <charconv>
 #include <cstdio>
 
@@ -43,15 +41,14 @@ const char* TableOutcome(const std::string& outcome) {
 
 }  // namespace
 
-void AddRecordOptions(CLI::App& command, RecordOptions& options) {
-  command.add_option("--last", options.last, "Only the last N transfers")
-      ->check(WholeNumber(1, 1000000000));
-  command.add_option("--machine", options.machine,
-                     "Only transfers into this machine (the serial number on its plate)");
-  CLI::Option* json = command.add_flag("--json", options.json, "Print one JSON object");
-  CLI::Option* csv =
-      command.add_flag("--csv", options.csv, "Print CSV for a spreadsheet, a header line first");
-  json->excludes(csv);
+void AddRecordOptions(Options command, RecordOptions& options) {
+  command.Add("--last", options.last, "Only the last N transfers")
+      .Check(WholeNumber(1, 1000000000));
+  command.Add("--machine", options.machine,
+              "Only transfers into this machine (the serial number on its plate)");
+  command.Flag("--json", options.json, "Print one JSON object")
+      .Excludes(
+          command.Flag("--csv", options.csv, "Print CSV for a spreadsheet, a header line first"));
 }
 
 std::string RecordCsv(const std::vector<FlashRecordEntry>& transfers) {

@@ -4,11 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/command_table.h"
 #include "record/flash_record.h"
-
-namespace CLI {
-class App;
-}  // namespace CLI
 
 namespace loadwing::cli {
 
@@ -20,7 +17,7 @@ struct RecordOptions {
 };
 
 // The options of `record [--last N] [--machine ID] [--json | --csv]`.
-void AddRecordOptions(CLI::App& command, RecordOptions& options);
+void AddRecordOptions(Options command, RecordOptions& options);
 
 // Shows the record at path (the user's when empty), newest last: a table, one JSON object, or
 // CSV. A start that no outcome followed shows as "did not finish". Lines that are no entry are

@@ -1,6 +1,5 @@
 // loadwing-sim: the folding machine's side of the flashing dialogue on a pseudo-terminal or a
 // serial device, for trying the loader without a machine.
-#include <CLI/CLI.hpp>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -16,6 +15,7 @@
 #include <atomic>
 #include <optional>
 
+#include "cli/command_table.h"
 #include "sim/pty_simulator.h"
 #include "sim/replay_runner.h"
 
@@ -171,8 +171,10 @@ bool SaveTimeline(const std::string& path, const std::vector<loadwing::sim::Line
 
 int main(int argc, char** argv) {
   using namespace loadwing::sim;
-  CLI::App app{"Simulates the folding machine's side of the flashing dialogue."};
-  app.set_version_flag("--version", "loadwing-sim " LOADWING_VERSION, "Print the version and exit");
+  loadwing::cli::ProgramOptions program(
+      "loadwing-sim", "Simulates the folding machine's side of the flashing dialogue.",
+      "loadwing-sim " LOADWING_VERSION);
+  loadwing::cli::Options app = program.options();
   std::string device;
   std::string target = "any";
   std::string request = "ready";
@@ -191,31 +193,34 @@ int main(int argc, char** argv) {
   std::string saveImage;
   std::string timing;
 
-  app.add_option("--device", device, "serial device to serve (default: create a pty)");
-  app.add_option("--target", target, "controller to answer for: any, 128, 064, MO0..MO7, CAN");
-  app.add_option("--request", request, "answer to the request: ready, erase, unexpected, silent");
-  app.add_option("--erase-code", eraseCode, "erase error code byte, hexadecimal");
-  app.add_option("--erase-char", eraseChar, "erase error character");
-  app.add_flag("--erase-short", eraseShort, "erase error answer of the prefix only");
-  app.add_option("--unexpected", unexpected, "the unexpected answer text");
-  app.add_option("--unexpected-count", unexpectedCount,
-                 "answer unexpectedly this many times, then ready (0: always)");
-  app.add_option("--refuse-block", refuseBlock, "0-based block to refuse");
-  app.add_option("--refuse-byte", refuseByte, "answer to the refused block, hex, or 'silent'");
-  app.add_option("--bad-sum-byte", badSumByte, "answer to a frame with a wrong sum, hex");
-  app.add_option("--verdict", verdict, "verdict: auto (SUCCES/CSFAIL), silent, or any other text");
-  app.add_option("--baud", baud, "pace the line at this baud rate (10 bits a byte)");
-  app.add_option("--transfers", transfers, "exit after this many transfers (0: run until killed)");
-  app.add_option("--save-image", saveImage,
-                 "write the bytes of the accepted blocks to this file after each transfer");
-  app.add_option("--timing", timing,
-                 "at exit, write one line per piece read from the line (when it came) and per "
-                 "answer (when written): 'MONOTONIC_SECONDS in|out BYTES'");
+  app.Add("--device", device, "serial device to serve (default: create a pty)");
+  app.Add("--target", target, "controller to answer for: any, 128, 064, MO0..MO7, CAN");
+  app.Add("--request", request, "answer to the request: ready, erase, unexpected, silent");
+  app.Add("--erase-code", eraseCode, "erase error code byte, hexadecimal");
+  app.Add("--erase-char", eraseChar, "erase error character");
+  app.Flag("--erase-short", eraseShort, "erase error answer of the prefix only");
+  app.Add("--unexpected", unexpected, "the unexpected answer text");
+  app.Add("--unexpected-count", unexpectedCount,
+          "answer unexpectedly this many times, then ready (0: always)");
+  app.Add("--refuse-block", refuseBlock, "0-based block to refuse");
+  app.Add("--refuse-byte", refuseByte, "answer to the refused block, hex, or 'silent'");
+  app.Add("--bad-sum-byte", badSumByte, "answer to a frame with a wrong sum, hex");
+  app.Add("--verdict", verdict, "verdict: auto (SUCCES/CSFAIL), silent, or any other text");
+  app.Add("--baud", baud, "pace the line at this baud rate (10 bits a byte)");
+  app.Add("--transfers", transfers, "exit after this many transfers (0: run until killed)");
+  app.Add("--save-image", saveImage,
+          "write the bytes of the accepted blocks to this file after each transfer");
+  app.Add("--timing", timing,
+          "at exit, write one line per piece read from the line (when it came) and per "
+          "answer (when written): 'MONOTONIC_SECONDS in|out BYTES'");
   std::string replay;
-  app.add_option("--replay", replay,
-                 "play the machine's side of a trace written by loadwing --trace, and say where "
-                 "the loader departs from it (the answers options are not used)");
-  CLI11_PARSE(app, argc, argv);
+  app.Add("--replay", replay,
+          "play the machine's side of a trace written by loadwing --trace, and say where "
+          "the loader departs from it (the answers options are not used)");
+  // Option errors end with 2, as do the values refused below.
+  if (const std::optional<int> exit = program.Parse(argc, argv, std::cout, std::cerr, 2)) {
+    return *exit;
+  }
   if (!replay.empty()) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);

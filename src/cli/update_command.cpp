@@ -1,7 +1,5 @@
 #include "cli/update_command.h"
 
-#include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -69,24 +67,22 @@ std::string SummaryJson(const std::vector<Done>& done, int exitCode, bool interr
 
 }  // namespace
 
-void AddUpdateOptions(CLI::App& command, UpdateOptions& options) {
-  command.add_option("SET", options.set, "A folder of .mot/.hex files, or a TOML set file")
-      ->required()
-      ->check(NotEmpty("a folder or a set file"));
+void AddUpdateOptions(Options command, UpdateOptions& options) {
+  command.Add("SET", options.set, "A folder of .mot/.hex files, or a TOML set file")
+      .Required()
+      .Check(NotEmpty("a folder or a set file"));
   AddLinkOptions(command, options.link.port, options.link.usb, options.link.sim,
                  options.link.simClockScale,
                  "Serial port, as for flash ('sim': the simulated machine, which answers every "
                  "controller)",
                  "Use the maker's USB cable");
-  command.add_flag("--keep-going", options.keepGoing,
-                   "Go on with the next controller after a failure");
-  command.add_flag("--json", options.json, "Print one JSON event per line on stdout");
-  command.add_option("--machine", options.machine,
-                     "The serial number on the machine's plate, kept in the flash record "
-                     "(as a set file's machine = \"...\")");
-  command.add_flag("--strict", options.strict,
-                   "Refuse files holding bytes a transfer would not send");
-  command.footer(
+  command.Flag("--keep-going", options.keepGoing, "Go on with the next controller after a failure");
+  command.Flag("--json", options.json, "Print one JSON event per line on stdout");
+  command.Add("--machine", options.machine,
+              "The serial number on the machine's plate, kept in the flash record "
+              "(as a set file's machine = \"...\")");
+  command.Flag("--strict", options.strict, "Refuse files holding bytes a transfer would not send");
+  command.Footer(
       "A folder set: its .mot and .hex files, flashed as modules 0 to 7, the CAN module, the "
       "WebC controller and the main controller last.\n"
       "A set file (TOML): one [[firmware]] table per controller, flashed in their order, with "

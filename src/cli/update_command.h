@@ -2,11 +2,8 @@
 #include <ostream>
 #include <string>
 
+#include "cli/command_table.h"
 #include "cli/flash_session.h"
-
-namespace CLI {
-class App;
-}  // namespace CLI
 
 namespace loadwing::cli {
 
@@ -22,7 +19,7 @@ struct UpdateOptions {
 
 // The options of `update SET (--port PORT | --usb) [--keep-going] [--json] [--strict]`, with the
 // simulated machine's, and the set-file format in its help; checked when the line is parsed.
-void AddUpdateOptions(CLI::App& command, UpdateOptions& options);
+void AddUpdateOptions(Options command, UpdateOptions& options);
 
 // Checks the whole set before anything is sent (exit 2 listing every problem), then flashes each
 // controller in turn over one link. The first failure stops the set unless keepGoing; the exit

@@ -1,7 +1,6 @@
 // Unit tests of the command line's own pieces: exit codes, JSON, the terminal status view, the
 // firmware report and the session clock.
 #include <gtest/gtest.h>
-#include <CLI/CLI.hpp>
 
 #include <cstdio>
 #include <cstdlib>
@@ -500,13 +499,13 @@ TEST(CommandTable, HelpUsageErrorsAndDispatchComeFromTheTable) {
     double scale = 1;
     std::string name = "x";
     CommandTable table("Test program.");
-    CLI::App& one = table.Add("one", "First command", [&] {
+    Options one = table.Add("one", "First command", [&] {
       out << "ran one";
       return static_cast<int>(count);
     });
-    one.add_option("--count", count)->check(WholeNumber(1, 9));
-    one.add_option("--scale", scale)->check(NumberBetween(1, 1000));
-    one.add_option("--name", name)->check(NotEmpty("a name"));
+    one.Add("--count", count, "").Check(WholeNumber(1, 9));
+    one.Add("--scale", scale, "").Check(NumberBetween(1, 1000));
+    one.Add("--name", name, "").Check(NotEmpty("a name"));
     table.Add("two", "Second command", [&] {
       out << "ran two";
       return 0;

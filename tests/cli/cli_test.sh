@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Tests of the loadwing command line, one case per call: cli_test.sh CASE.
-# Environment: LOADWING (the program), LOADWING_SIM (loadwing-sim), SOURCE_DIR, WORK_DIR.
+# Environment: LOADWING (the program), LOADWING_SIM (loadwing-sim), LOADWING_VERSION, SOURCE_DIR,
+# WORK_DIR.
 # Every wait is bounded by `timeout`, so a hang fails the case instead of holding CI.
 set -uo pipefail
 
@@ -105,10 +106,10 @@ flash_failure() {
 case "$case_name" in
   version)
     run 0 10 --version
-    expect_last_line out.txt "loadwing 1.13.0"
+    expect_last_line out.txt "loadwing ${LOADWING_VERSION:?}"
     for command in ports info decode flash update record; do
       run 0 10 "$command" --version
-      expect_last_line out.txt "loadwing 1.13.0"
+      expect_last_line out.txt "loadwing ${LOADWING_VERSION:?}"
     done ;;
   help)
     run 0 10 --help
@@ -158,11 +159,11 @@ case "$case_name" in
     run 1 10 info
     expect_text err.txt "FILE"
     run 1 10 flash "$EXAMPLES/module3.mot"
-    expect_text err.txt "--port PORT, or --usb"
+    expect_text err.txt "loadwing: flash: give the machine's link: --port PORT, or --usb"
     run 1 10 flash "$EXAMPLES/module3.mot" --port sim --usb
     expect_text err.txt "excludes"
     run 1 10 flash "$EXAMPLES/module3.mot" --port /dev/null --sim-silent
-    expect_text err.txt "only with --port sim"
+    expect_text err.txt "loadwing: --sim-silent: only with --port sim"
     run 1 10 flash "$EXAMPLES/module3.mot" --port sim --sim-refuse-block many
     run 1 10 decode "$EXAMPLES/module3.mot"
     expect_text err.txt "--output" ;;
@@ -618,7 +619,13 @@ TABLE
     run 0 10 help flash
     expect_text out.txt "libftdi"
     timeout 10 "$LOADWING_SIM" --version >out.txt || fail "loadwing-sim --version failed"
-    expect_text out.txt "loadwing-sim 1.13.0" ;;
+    expect_text out.txt "loadwing-sim ${LOADWING_VERSION:?}"
+    status=0
+    timeout 10 "$LOADWING_SIM" --baud fast >out.txt 2>err.txt || status=$?
+    [ "$status" = 2 ] || fail "loadwing-sim --baud fast: exit $status, not 2"
+    [ "$(head -c 14 err.txt)" = "loadwing-sim: " ] || fail "loadwing-sim: no prefix: $(cat err.txt)"
+    expect_text err.txt "--baud = fast"
+    expect_text err.txt "Run 'loadwing-sim --help'" ;;
   json_schema)
     # With --json nothing goes to stderr; warnings and hints are events; results say what is known.
     printf ':0400000512345678E3\r\n:00000001FF\r\n' >start.hex
