@@ -16,10 +16,17 @@
 #include <optional>
 
 #include "cli/command_table.h"
+#include "cli/terminal_text.h"
 #include "sim/pty_simulator.h"
 #include "sim/replay_runner.h"
 
 namespace {
+
+// Every message names the program and shows outside text (paths, option values, errors that
+// quote them) as printable characters only.
+void Say(const std::string& text) {
+  std::cerr << "loadwing-sim: " << loadwing::cli::TerminalText(text) << "\n";
+}
 
 volatile std::sig_atomic_t gStop = 0;
 // The same for the replay, whose runner takes an atomic (lock-free, so safe in a handler).
@@ -36,12 +43,12 @@ int RunReplay(const std::string& tracePath, const std::string& device) {
   std::string error;
   const std::optional<ReplayScript> script = LoadTrace(tracePath, error);
   if (!script) {
-    std::cerr << "loadwing-sim: " << error << "\n";
+    Say(error);
     return 1;
   }
   SimLine line;
   if (!OpenSimLine(device, 0, line, error)) {
-    std::cerr << "loadwing-sim: " << error << "\n";
+    Say(error);
     return 1;
   }
   std::cout << "device: " << line.devicePath << std::endl;
@@ -49,7 +56,7 @@ int RunReplay(const std::string& tracePath, const std::string& device) {
   close(line.lineFd);
   if (line.holdFd >= 0) close(line.holdFd);
   if (!outcome.error.empty()) {
-    std::cerr << "loadwing-sim: " << outcome.error << "\n";
+    Say(outcome.error);
     return 1;
   }
   if (outcome.mismatch) {
@@ -202,7 +209,8 @@ int main(int argc, char** argv) {
   app.Add("--unexpected", unexpected, "the unexpected answer text");
   app.Add("--unexpected-count", unexpectedCount,
           "answer unexpectedly this many times, then ready (0: always)");
-  app.Add("--refuse-block", refuseBlock, "0-based block to refuse");
+  app.Add("--refuse-block", refuseBlock, "0-based block to refuse")
+      .Check(loadwing::cli::WholeNumber(0, 65535));
   app.Add("--refuse-byte", refuseByte, "answer to the refused block, hex, or 'silent'");
   app.Add("--bad-sum-byte", badSumByte, "answer to a frame with a wrong sum, hex");
   app.Add("--verdict", verdict, "verdict: auto (SUCCES/CSFAIL), silent, or any other text");
@@ -231,7 +239,7 @@ int main(int argc, char** argv) {
   if (target != "any") {
     const auto it = Targets().find(target);
     if (it == Targets().end()) {
-      std::cerr << "loadwing-sim: unknown target " << target << "\n";
+      Say("unknown target " + target);
       return 2;
     }
     config.target = it->second;
@@ -242,13 +250,13 @@ int main(int argc, char** argv) {
                                                        {"silent", RequestReply::Silent}};
   const auto reply = replies.find(request);
   if (reply == replies.end()) {
-    std::cerr << "loadwing-sim: unknown --request " << request << "\n";
+    Say("unknown --request " + request);
     return 2;
   }
   config.request = reply->second;
   std::uint8_t code = 0;
   if (!ParseByte(eraseCode, code) || eraseChar.size() > 1) {
-    std::cerr << "loadwing-sim: --erase-code takes a hex byte, --erase-char one character\n";
+    Say("--erase-code takes a hex byte, --erase-char one character");
     return 2;
   }
   config.eraseDetail =
@@ -262,11 +270,11 @@ int main(int argc, char** argv) {
   } else if (ParseByte(refuseByte, byte)) {
     config.refuseByte = byte;
   } else {
-    std::cerr << "loadwing-sim: --refuse-byte takes a hex byte or 'silent'\n";
+    Say("--refuse-byte takes a hex byte or 'silent'");
     return 2;
   }
   if (!ParseByte(badSumByte, config.badSumByte)) {
-    std::cerr << "loadwing-sim: --bad-sum-byte takes a hex byte\n";
+    Say("--bad-sum-byte takes a hex byte");
     return 2;
   }
   if (verdict == "auto") {
@@ -285,7 +293,7 @@ int main(int argc, char** argv) {
   PtySimulator simulator;
   simulator.KeepTimeline(!timing.empty());
   if (!simulator.Start(config, device)) {
-    std::cerr << "loadwing-sim: " << simulator.Error() << "\n";
+    Say(simulator.Error());
     return 1;
   }
   std::cout << "device: " << simulator.DevicePath() << std::endl;
@@ -298,7 +306,7 @@ int main(int argc, char** argv) {
     // Saved before the transfer's line is printed: whoever waits for the line finds the file.
     if (!saveImage.empty() && printed < report.transfers.size() &&
         !SaveImage(saveImage, report.image)) {
-      std::cerr << "loadwing-sim: cannot write " << saveImage << "\n";
+      Say("cannot write " + saveImage);
     }
     for (; printed < report.transfers.size(); ++printed)
       PrintTransfer(printed + 1, report.transfers[printed]);
@@ -308,14 +316,14 @@ int main(int argc, char** argv) {
       break;
     }
     if (!simulator.Running()) {
-      std::cerr << "loadwing-sim: " << simulator.Error() << "\n";
+      Say(simulator.Error());
       status = 1;
       break;
     }
   }
   simulator.Stop();
   if (!timing.empty() && !SaveTimeline(timing, simulator.Timeline())) {
-    std::cerr << "loadwing-sim: cannot write " << timing << "\n";
+    Say("cannot write " + timing);
     status = 1;
   }
   return status;

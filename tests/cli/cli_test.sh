@@ -625,7 +625,17 @@ TABLE
     [ "$status" = 2 ] || fail "loadwing-sim --baud fast: exit $status, not 2"
     [ "$(head -c 14 err.txt)" = "loadwing-sim: " ] || fail "loadwing-sim: no prefix: $(cat err.txt)"
     expect_text err.txt "--baud = fast"
-    expect_text err.txt "Run 'loadwing-sim --help'" ;;
+    expect_text err.txt "Run 'loadwing-sim --help'"
+    # A value out of range is refused, not taken as "no block" (the simulator then ran for good);
+    # a value quoted back shows no control characters.
+    status=0
+    timeout 10 "$LOADWING_SIM" --refuse-block -99999999999999999999 >out.txt 2>err.txt || status=$?
+    [ "$status" = 2 ] || fail "loadwing-sim --refuse-block out of range: exit $status, not 2"
+    status=0
+    timeout 10 "$LOADWING_SIM" --target $'MO\e[31m' >out.txt 2>err.txt || status=$?
+    [ "$status" = 2 ] || fail "loadwing-sim --target with an escape: exit $status, not 2"
+    expect_text err.txt 'unknown target MO\x1B[31m'
+    if grep -q $'\e' err.txt; then fail "loadwing-sim wrote an escape: $(cat -v err.txt)"; fi ;;
   json_schema)
     # With --json nothing goes to stderr; warnings and hints are events; results say what is known.
     printf ':0400000512345678E3\r\n:00000001FF\r\n' >start.hex
