@@ -219,14 +219,19 @@ TransferRun RunTransfer(const TransferPlan& plan, MachineLink& link, TerminalSta
   view.Follow(&run.position);
   const double started = SteadySeconds();
   run.outcome = link.Transfer(plan, view, watch, &run.position);
-  ClearLastWords();
   run.seconds = SteadySeconds() - started;
   view.Finish();
   view.Follow(nullptr);
   run.status = view.StatusText();
   watch.Recorder().Finish(run.outcome, run.status, entry);
-  AppendToFlashRecord(entry, warn);
-  reporter.Hints(TransferAdvice(run.outcome, run.position, plan));
+  // The outcome line and the hints become the last words: a later interrupt arriving from here on
+  // (the first one may have just ended the transfer) writes them and exits, or this thread does;
+  // they are said once, never neither.
+  SetLastWords([&, hints = TransferAdvice(run.outcome, run.position, plan)] {
+    AppendToFlashRecord(entry, warn);
+    reporter.Hints(hints);
+  });
+  SayLastWords();
   return run;
 }
 
