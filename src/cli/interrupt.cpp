@@ -22,6 +22,9 @@ FirstRequest& First() {
 struct LastWords {
   std::mutex mutex;
   std::function<void()> words;
+  // Set once the handler has said them on its way out: the thread still running until the
+  // process ends must not say its own as well (a second record line).
+  bool ended = false;
 };
 
 LastWords& Words() {
@@ -53,20 +56,33 @@ InterruptAction NoteInterruptRequest(int kind, std::int64_t nowMs) {
 
 void SetLastWords(std::function<void()> words) {
   const std::lock_guard<std::mutex> lock(Words().mutex);
-  Words().words = std::move(words);
+  if (!Words().ended) Words().words = std::move(words);
 }
 
 void ClearLastWords() {
   SetLastWords(nullptr);
 }
 
-void SayLastWords() {
+namespace {
+
+void Say(bool final) {
   LastWords& last = Words();
   const std::lock_guard<std::mutex> lock(last.mutex);
+  if (final) last.ended = true;
   if (!last.words) return;
   const std::function<void()> words = std::move(last.words);
   last.words = nullptr;
   words();
+}
+
+}  // namespace
+
+void SayLastWords() {
+  Say(false);
+}
+
+void SayFinalWords() {
+  Say(true);
 }
 
 void ResetInterruptForTesting() {
@@ -75,7 +91,9 @@ void ResetInterruptForTesting() {
     First().marked = false;
   }
   InterruptToken().Reset();
-  ClearLastWords();
+  const std::lock_guard<std::mutex> lock(Words().mutex);
+  Words().words = nullptr;
+  Words().ended = false;
 }
 
 }  // namespace loadwing::cli

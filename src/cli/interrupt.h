@@ -34,8 +34,11 @@ InterruptAction NoteInterruptRequest(int kind, std::int64_t nowMs);
 // last words already being said.
 void SetLastWords(std::function<void()> words);
 void ClearLastWords();
-// Says the last words, if any, once; for the handler just before it ends the process.
+// Says the last words, if any, once.
 void SayLastWords();
+// The same for the handler just before it ends the process; words set from then on are dropped,
+// so that the thread still running until the end cannot say its own as well.
+void SayFinalWords();
 
 // While held, a suspend request (Ctrl-Z) is kept until the hold ends: the machine cannot wait in
 // the middle of a transfer. Ending the hold performs a suspend that came meanwhile.

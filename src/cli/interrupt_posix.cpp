@@ -66,7 +66,7 @@ void Watch() {
     if (NoteInterruptRequest(signal, SteadyMs()) != InterruptAction::ExitNow) continue;
     static const char kText[] = "\nloadwing: interrupted again, stopping at once\n";
     Say(kText, sizeof kText - 1);
-    SayLastWords();
+    SayFinalWords();
     // Exiting closes the port, which releases its lock.
     std::_Exit(130);
   }

@@ -17,7 +17,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     static const char kText[] = "\r\nloadwing: interrupted again, stopping at once\r\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), kText, sizeof kText - 1, &written, nullptr);
-    SayLastWords();
+    SayFinalWords();
     // Ending the process closes the port.
     ExitProcess(130);
   }

@@ -435,6 +435,20 @@ TEST(Interrupt, LastWordsAreSaidOnceAndNotAfterTheyWereCleared) {
   EXPECT_EQ(said, 1);
 }
 
+// The handler says the final words and ends the process; the transfer's thread may meanwhile set
+// and say the outcome's words, which would write a second record line.
+TEST(Interrupt, WordsSetAfterTheFinalWordsAreNeverSaid) {
+  ResetInterruptForTesting();
+  std::vector<std::string> said;
+  SetLastWords([&] { said.push_back("while the transfer ran"); });
+  SayFinalWords();
+  SetLastWords([&] { said.push_back("the outcome"); });
+  SayLastWords();
+  SayFinalWords();
+  EXPECT_EQ(said, std::vector<std::string>{"while the transfer ran"});
+  ResetInterruptForTesting();
+}
+
 // The block phase's speed, against the line model: 258 bytes of 10 bits a block at 38400 baud.
 TEST(TerminalStatusView, BlockRateFiguresFollowTheFakeClock) {
   ViewFixture f;
