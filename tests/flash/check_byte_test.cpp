@@ -42,14 +42,14 @@ struct CheckValue {
   std::uint8_t expected;
 };
 
-std::vector<std::uint8_t> Bytes(const std::string& text) {
+std::vector<std::uint8_t> BytesOf(const std::string& text) {
   return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
 TEST(ImageCheckByteTest, GivesTheKnownCheckValues) {
   const std::vector<CheckValue> cases = {
-      {"abc", Bytes("abc"), 0xC3},
-      {"123456789", Bytes("123456789"), 0x1C},
+      {"abc", BytesOf("abc"), 0xC3},
+      {"123456789", BytesOf("123456789"), 0x1C},
       {"32768 x FF", std::vector<std::uint8_t>(32768, 0xFF), 0x84},
       {"65536 x FF", std::vector<std::uint8_t>(65536, 0xFF), 0xF3},
       {"131072 x FF", std::vector<std::uint8_t>(131072, 0xFF), 0x74},

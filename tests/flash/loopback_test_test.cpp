@@ -42,13 +42,13 @@ struct LoopbackRig : testing::FarEndLink {
   std::int64_t streamed = 0;
 };
 
-struct Case {
+struct LoopbackCase {
   Plug plug;
   LoopbackVerdict verdict;
   const char* pattern;  // where it fails; empty when it passes
 };
 
-class LoopbackVerdicts : public ::testing::TestWithParam<std::tuple<Case, bool>> {};
+class LoopbackVerdicts : public ::testing::TestWithParam<std::tuple<LoopbackCase, bool>> {};
 
 TEST_P(LoopbackVerdicts, NamesWhatThePlugDid) {
   const auto& [c, usb] = GetParam();
@@ -72,11 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
     Plugs, LoopbackVerdicts,
     ::testing::Combine(
         ::testing::Values(
-            Case{{"echo"}, LoopbackVerdict::Carries, ""},
-            Case{{"slow", 20'000}, LoopbackVerdict::SlowDelivery, ""},
-            Case{{"silent", 0, -1, -1, true}, LoopbackVerdict::NothingBack, "single byte"},
-            Case{{"drop", 0, 300}, LoopbackVerdict::BytesLost, "frame"},
-            Case{{"change", 0, -1, 7}, LoopbackVerdict::BytesChanged, "every byte value"}),
+            LoopbackCase{{"echo"}, LoopbackVerdict::Carries, ""},
+            LoopbackCase{{"slow", 20'000}, LoopbackVerdict::SlowDelivery, ""},
+            LoopbackCase{{"silent", 0, -1, -1, true}, LoopbackVerdict::NothingBack, "single byte"},
+            LoopbackCase{{"drop", 0, 300}, LoopbackVerdict::BytesLost, "frame"},
+            LoopbackCase{{"change", 0, -1, 7}, LoopbackVerdict::BytesChanged, "every byte value"}),
         ::testing::Bool()),
     [](const auto& param) {
       return std::string(std::get<0>(param.param).plug.name) +
